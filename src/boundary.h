@@ -1,0 +1,679 @@
+// The Python boundary: everything that touches Python objects. Each entry of
+// the module is a thin binding written with these pieces: bind the arguments,
+// convert them to plain C++ values, call the kernel, convert the result back.
+//
+// Errors travel as C++ exceptions until the entry's guard:
+//   PyError      a Python exception is already set (a failed conversion),
+//   Panic        an internal fault -> PanicException,
+//   SizeLimit    -> talvo.exceptions.SizeViolation,
+//   InvalidInput -> ValueError,
+//   std::bad_alloc -> MemoryError.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <new>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "errors.h"
+
+namespace talvo::py {
+
+// A Python exception is set and the call must end with it.
+struct PyError {};
+
+[[noreturn]] inline void throw_error() { throw PyError{}; }
+
+// Returns `o`, or unwinds when a Python API call failed (returned NULL).
+inline PyObject* check(PyObject* o) {
+    if (!o) throw_error();
+    return o;
+}
+
+// An owned (strong) reference.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* owned) : p_(owned) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    Ref& operator=(Ref&& o) noexcept {
+        if (this != &o) {
+            Py_XDECREF(p_);
+            p_ = o.p_;
+            o.p_ = nullptr;
+        }
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+    PyObject* get() const { return p_; }
+    PyObject* release() {
+        PyObject* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    explicit operator bool() const { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// Takes ownership of a new reference, unwinding on NULL.
+inline Ref own(PyObject* o) { return Ref(check(o)); }
+
+// The name of an object's type, as used in conversion messages.
+std::string type_name(PyObject* o);
+
+[[noreturn]] void raise(PyObject* exc_type, const std::string& message);
+[[noreturn]] void raise_type_error(const std::string& message);
+// "'{type}' object cannot be converted to '{target}'"
+[[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);
+
+// ---------------------------------------------------------------------------
+// Borrow flags: methods and getters take shared access to an instance,
+// setters exclusive access. Only a conversion hook re-entering the same
+// object can ever meet a conflict.
+
+struct BorrowFlag {
+    std::int64_t state = 0;  // > 0: shared holders, -1: exclusive
+};
+
+class SharedBorrow {
+public:
+    explicit SharedBorrow(BorrowFlag& f);
+    ~SharedBorrow() { --f_.state; }
+    SharedBorrow(const SharedBorrow&) = delete;
+    SharedBorrow& operator=(const SharedBorrow&) = delete;
+
+private:
+    BorrowFlag& f_;
+};
+
+class ExclusiveBorrow {
+public:
+    explicit ExclusiveBorrow(BorrowFlag& f);
+    ~ExclusiveBorrow() { f_.state = 0; }
+    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
+    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+
+private:
+    BorrowFlag& f_;
+};
+
+// The layout of every instance of a module class: the record is held by value.
+template <class T>
+struct Instance {
+    PyObject_HEAD
+    BorrowFlag borrow;
+    T value;
+};
+
+// The type object of record T, set when its class is created.
+template <class T>
+struct TypeSlot {
+    static inline PyTypeObject* type = nullptr;
+    static inline const char* name = "";
+};
+
+template <class T>
+Instance<T>* instance_of(PyObject* o) {
+    return reinterpret_cast<Instance<T>*>(o);
+}
+
+// A new instance of the class of T holding `value`.
+template <class T>
+PyObject* new_instance(T value) {
+    PyTypeObject* tp = TypeSlot<T>::type;
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(tp, Py_tp_alloc));
+    PyObject* o = check(alloc(tp, 0));
+    auto* inst = instance_of<T>(o);
+    new (&inst->borrow) BorrowFlag();
+    new (&inst->value) T(std::move(value));
+    return o;
+}
+
+// ---------------------------------------------------------------------------
+// Conversion. Conv<T>::from turns a Python object into T (unwinding with the
+// Python error set); Conv<T>::to builds a new Python object from T.
+
+// A Python dict; item order is the dict's iteration order on input and
+// unspecified on output.
+template <class K, class V>
+struct Dict {
+    std::vector<std::pair<K, V>> items;
+};
+
+// The primary template is the record rule: any class type without a
+// conversion of its own below is the record of a module class. An instance
+// of exactly that class is copied out; results become new instances.
+template <class T, class = void>
+struct Conv {
+    static T from(PyObject* o) {
+        if (Py_TYPE(o) != TypeSlot<T>::type) raise_cannot_convert(o, TypeSlot<T>::name);
+        auto* inst = instance_of<T>(o);
+        SharedBorrow b(inst->borrow);
+        return inst->value;
+    }
+    static PyObject* to(const T& v) { return new_instance<T>(v); }
+};
+
+template <class T>
+T from_py(PyObject* o) {
+    return Conv<T>::from(o);
+}
+
+template <class T>
+PyObject* to_py(const T& v) {
+    return Conv<T>::to(v);
+}
+
+// unsigned integer: int, int subclasses, anything with __index__.
+template <>
+struct Conv<std::uint64_t> {
+    static std::uint64_t from(PyObject* o);
+    static PyObject* to(std::uint64_t v) { return check(PyLong_FromUnsignedLongLong(v)); }
+};
+
+// bit (unsigned 8-bit).
+template <>
+struct Conv<std::uint8_t> {
+    static std::uint8_t from(PyObject* o);
+    static PyObject* to(std::uint8_t v) { return check(PyLong_FromLong(v)); }
+};
+
+// small signed integers (spins) and machine integers: results only.
+template <>
+struct Conv<std::int8_t> {
+    static PyObject* to(std::int8_t v) { return check(PyLong_FromLong(v)); }
+};
+template <>
+struct Conv<std::int64_t> {
+    static PyObject* to(std::int64_t v) { return check(PyLong_FromLongLong(v)); }
+};
+template <>
+struct Conv<bool> {
+    static PyObject* to(bool v) { return Py_NewRef(v ? Py_True : Py_False); }
+};
+
+template <>
+struct Conv<double> {
+    static double from(PyObject* o);
+    static PyObject* to(double v) { return check(PyFloat_FromDouble(v)); }
+};
+
+template <>
+struct Conv<std::string> {
+    static std::string from(PyObject* o);
+    static PyObject* to(const std::string& v);
+};
+
+// list of X: any sequence but str, read by iteration.
+template <class T>
+struct Conv<std::vector<T>> {
+    static std::vector<T> from(PyObject* o);
+    static PyObject* to(const std::vector<T>& v);
+};
+
+// fixed-length tuples.
+template <class A, class B>
+struct Conv<std::pair<A, B>> {
+    static std::pair<A, B> from(PyObject* o);
+    static PyObject* to(const std::pair<A, B>& v);
+};
+template <class... Ts>
+struct Conv<std::tuple<Ts...>> {
+    static std::tuple<Ts...> from(PyObject* o);
+    static PyObject* to(const std::tuple<Ts...>& v);
+};
+
+template <class K, class V>
+struct Conv<Dict<K, V>> {
+    static Dict<K, V> from(PyObject* o);
+    static PyObject* to(const Dict<K, V>& v);
+};
+
+// A Python object passed through unchanged (an already built result).
+template <>
+struct Conv<Ref> {
+    static PyObject* to(const Ref& r) { return Py_NewRef(r.get()); }
+};
+
+// Helpers for sequence conversion.
+Ref sequence_iter(PyObject* o, Py_ssize_t& size_hint);
+// The next element (new reference) or NULL at the end; unwinds on error.
+PyObject* iter_next(PyObject* it);
+// Checks that o is a tuple of length n.
+void expect_tuple(PyObject* o, Py_ssize_t n);
+
+template <class T>
+std::vector<T> Conv<std::vector<T>>::from(PyObject* o) {
+    Py_ssize_t hint = 0;
+    Ref it = sequence_iter(o, hint);
+    std::vector<T> out;
+    if (hint > 0) out.reserve(static_cast<std::size_t>(hint));
+    while (PyObject* item = iter_next(it.get())) {
+        Ref holder(item);
+        out.push_back(Conv<T>::from(item));
+    }
+    return out;
+}
+
+template <class T>
+PyObject* Conv<std::vector<T>>::to(const std::vector<T>& v) {
+    Ref list = own(PyList_New(static_cast<Py_ssize_t>(v.size())));
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Conv<T>::to(v[i]));
+    }
+    return list.release();
+}
+
+template <class A, class B>
+std::pair<A, B> Conv<std::pair<A, B>>::from(PyObject* o) {
+    expect_tuple(o, 2);
+    A a = Conv<A>::from(PyTuple_GetItem(o, 0));
+    B b = Conv<B>::from(PyTuple_GetItem(o, 1));
+    return {std::move(a), std::move(b)};
+}
+
+template <class A, class B>
+PyObject* Conv<std::pair<A, B>>::to(const std::pair<A, B>& v) {
+    Ref a = own(Conv<A>::to(v.first));
+    Ref b = own(Conv<B>::to(v.second));
+    PyObject* t = check(PyTuple_New(2));
+    PyTuple_SetItem(t, 0, a.release());
+    PyTuple_SetItem(t, 1, b.release());
+    return t;
+}
+
+template <class... Ts>
+std::tuple<Ts...> Conv<std::tuple<Ts...>>::from(PyObject* o) {
+    expect_tuple(o, sizeof...(Ts));
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        // Braced initialisation converts the elements in position order.
+        return std::tuple<Ts...>{Conv<Ts>::from(PyTuple_GetItem(o, I))...};
+    }(std::index_sequence_for<Ts...>{});
+}
+
+template <class... Ts>
+PyObject* Conv<std::tuple<Ts...>>::to(const std::tuple<Ts...>& v) {
+    std::array<Ref, sizeof...(Ts)> items;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        ((items[I] = own(Conv<Ts>::to(std::get<I>(v)))), ...);
+    }(std::index_sequence_for<Ts...>{});
+    PyObject* t = check(PyTuple_New(sizeof...(Ts)));
+    for (std::size_t i = 0; i < sizeof...(Ts); ++i) PyTuple_SetItem(t, static_cast<Py_ssize_t>(i), items[i].release());
+    return t;
+}
+
+void expect_dict(PyObject* o);
+
+template <class K, class V>
+Dict<K, V> Conv<Dict<K, V>>::from(PyObject* o) {
+    expect_dict(o);
+    Dict<K, V> out;
+    // Work on a snapshot of the items, so a conversion hook that changes the
+    // dict cannot free what is being read.
+    Ref items = own(PyDict_Items(o));
+    Py_ssize_t n = PyList_Size(items.get());
+    out.items.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t pos = 0; pos < n; ++pos) {
+        PyObject* kv = PyList_GetItem(items.get(), pos);
+        K k = Conv<K>::from(PyTuple_GetItem(kv, 0));
+        V v = Conv<V>::from(PyTuple_GetItem(kv, 1));
+        out.items.emplace_back(std::move(k), std::move(v));
+    }
+    return out;
+}
+
+template <class K, class V>
+PyObject* Conv<Dict<K, V>>::to(const Dict<K, V>& d) {
+    Ref dict = own(PyDict_New());
+    for (const auto& [k, v] : d.items) {
+        Ref key = own(Conv<K>::to(k));
+        Ref val = own(Conv<V>::to(v));
+        if (PyDict_SetItem(dict.get(), key.get(), val.get()) < 0) throw_error();
+    }
+    return dict.release();
+}
+
+// ---------------------------------------------------------------------------
+// Argument binding.
+
+// Parameters parsed from a text signature such as "(qubo, n_vars)" or
+// "($self, graph)" or "(distance=3)".
+struct Signature {
+    std::string display;             // "qubo_energy_spectrum()", "Variable.__new__()"
+    std::vector<std::string> names;  // without $self
+    std::size_t required = 0;        // parameters without a default come first
+    static Signature parse(std::string_view text_signature, std::string display);
+};
+
+// Arguments bound to a signature; get<T>(i) converts parameter i. Convert in
+// parameter order: the first failure ends the call.
+class Args {
+public:
+    Args(const Signature& sig, PyObject* args, PyObject* kwargs);
+    // Whether the optional parameter i was given.
+    bool has(std::size_t i) const { return values_[i] != nullptr; }
+    PyObject* raw(std::size_t i) const { return values_[i]; }
+
+    template <class T>
+    T get(std::size_t i) const;
+
+    template <class T>
+    T get_or(std::size_t i, T fallback) const {
+        return has(i) ? get<T>(i) : fallback;
+    }
+
+private:
+    const Signature& sig_;
+    std::array<PyObject*, 8> values_{};
+};
+
+// Re-raises an exact TypeError as "argument '{name}': {message}", keeping
+// its cause; other errors pass unchanged. Always unwinds.
+[[noreturn]] void rethrow_for_argument(const char* name);
+
+template <class T>
+T Args::get(std::size_t i) const {
+    try {
+        return Conv<T>::from(values_[i]);
+    } catch (PyError&) {
+        rethrow_for_argument(sig_.names[i].c_str());
+    }
+}
+
+// Converts a value assigned to attribute `name` (setters) with the same rule.
+template <class T>
+T convert_attribute(PyObject* value, const char* name) {
+    try {
+        return Conv<T>::from(value);
+    } catch (PyError&) {
+        rethrow_for_argument(name);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The guard around every entry: runs `body`, turning C++ exceptions into
+// Python ones. `body` returns a new reference.
+
+void set_panic(const char* message);
+void set_size_violation(const char* message);
+void set_from_current_exception();
+
+template <class F>
+PyObject* guard(F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        set_from_current_exception();
+        return nullptr;
+    }
+}
+
+template <class F>
+int guard_int(F&& body) noexcept {
+    try {
+        body();
+        return 0;
+    } catch (...) {
+        set_from_current_exception();
+        return -1;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Members of the module: functions, classes and submodules, each added in the
+// order of the member table.
+
+class Member {
+public:
+    virtual ~Member() = default;
+    // Builds the Python object to add to `module` (new reference).
+    virtual PyObject* build(PyObject* module) = 0;
+};
+
+// A module-level function. `signature` is its text signature line, e.g.
+// "qubo_energy_spectrum(qubo, n_vars)"; `prose` the documentation after it.
+class Function : public Member {
+public:
+    using Body = PyObject* (*)(const Args&);
+    Function(const char* signature, const char* prose, Body body);
+    PyObject* build(PyObject* module) override;
+    PyObject* call(PyObject* args, PyObject* kwargs);
+
+private:
+    std::size_t slot_;  // index of this function's trampoline
+    std::string doc_;
+    std::string name_;
+    Signature sig_;
+    Body body_;
+    PyMethodDef def_{};
+};
+
+// The class of record T.
+class ClassBase : public Member {
+public:
+    PyObject* build(PyObject* module) override;
+
+protected:
+    // name: "Variable"; signature: "(name, domain)" or nullptr; prose: doc.
+    ClassBase(const char* name, const char* signature, const char* prose);
+    virtual PyTypeObject* create_type() = 0;
+    PyTypeObject* create_from(std::vector<PyType_Slot> slots, int basicsize, std::vector<PyGetSetDef>& getset,
+                              std::vector<PyMethodDef>& methods);
+
+    std::string name_;
+    std::string qualified_;  // "builtins.Variable"
+    std::string doc_;
+    bool has_constructor_;
+    Signature ctor_sig_;
+};
+
+// Refusing constructor of the classes without one.
+PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+
+template <class T>
+void instance_dealloc(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    instance_of<T>(self)->value.~T();
+    auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
+    free_fn(self);
+    Py_DECREF(tp);
+}
+
+// An attribute: a getter, and for writable attributes a setter.
+struct Attribute {
+    const char* name;
+    getter get;
+    setter set;
+    const char* doc;
+};
+
+template <class M>
+struct member_class;
+template <class C, class V>
+struct member_class<V C::*> {
+    using type = C;
+    using value = V;
+};
+
+template <auto M>
+PyObject* attribute_get(PyObject* self, void*) {
+    using T = typename member_class<decltype(M)>::type;
+    return guard([&] {
+        auto* inst = instance_of<T>(self);
+        SharedBorrow b(inst->borrow);
+        return to_py(inst->value.*M);
+    });
+}
+
+template <auto M>
+int attribute_set(PyObject* self, PyObject* value, void* closure) {
+    using T = typename member_class<decltype(M)>::type;
+    using V = typename member_class<decltype(M)>::value;
+    if (!value) {
+        PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+        return -1;
+    }
+    return guard_int([&] {
+        auto* inst = instance_of<T>(self);
+        ExclusiveBorrow b(inst->borrow);
+        V v = convert_attribute<V>(value, static_cast<const char*>(closure));
+        inst->value.*M = std::move(v);
+    });
+}
+
+// A read-only attribute over field M.
+template <auto M>
+Attribute readonly(const char* name, const char* doc = nullptr) {
+    return {name, &attribute_get<M>, nullptr, doc};
+}
+
+// A readable and writable attribute over field M.
+template <auto M>
+Attribute writable(const char* name, const char* doc = nullptr) {
+    return {name, &attribute_get<M>, &attribute_set<M>, doc};
+}
+
+// A read-only attribute computed from the record.
+template <class T, auto F>
+PyObject* computed_get(PyObject* self, void*) {
+    return guard([&] {
+        auto* inst = instance_of<T>(self);
+        SharedBorrow b(inst->borrow);
+        return to_py(F(inst->value));
+    });
+}
+
+template <class T>
+class Class;
+
+// A method of record T: body(record, args). `signature` like
+// "solve_exact($self, graph)".
+template <class T>
+struct MethodSpec {
+    using Body = PyObject* (*)(const T&, const Args&);
+    const char* signature;
+    const char* prose;
+    Body body;
+};
+
+template <class T>
+class Class : public ClassBase {
+public:
+    using Ctor = T (*)(const Args&);
+    using Repr = std::string (*)(const T&);
+
+    struct Spec {
+        const char* name;
+        const char* signature;  // "(name, domain)", or nullptr for no constructor
+        const char* prose;
+        std::vector<Attribute> attributes;
+        std::vector<MethodSpec<T>> methods;
+        Ctor ctor = nullptr;
+        Repr repr = nullptr;
+    };
+
+    explicit Class(Spec spec)
+        : ClassBase(spec.name, spec.signature, spec.prose), spec_(std::move(spec)) {
+        self_ = this;
+    }
+
+private:
+    struct BoundMethod {
+        Signature sig;
+        std::string doc;
+        std::string name;
+        typename MethodSpec<T>::Body body;
+    };
+
+    static inline Class* self_ = nullptr;
+
+    static PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+        return guard([&] {
+            Args a(self_->ctor_sig_, args, kwargs);
+            return new_instance<T>(self_->spec_.ctor(a));
+        });
+    }
+
+    static PyObject* repr_impl(PyObject* self) {
+        return guard([&] {
+            auto* inst = instance_of<T>(self);
+            SharedBorrow b(inst->borrow);
+            return to_py(self_->spec_.repr(inst->value));
+        });
+    }
+
+    template <std::size_t I>
+    static PyObject* method_trampoline(PyObject* self, PyObject* args, PyObject* kwargs) {
+        return guard([&] {
+            auto* inst = instance_of<T>(self);
+            SharedBorrow b(inst->borrow);
+            const BoundMethod& m = self_->methods_[I];
+            Args a(m.sig, args, kwargs);
+            return m.body(inst->value, a);
+        });
+    }
+
+    template <std::size_t... I>
+    static constexpr std::array<PyCFunctionWithKeywords, sizeof...(I)> trampolines(std::index_sequence<I...>) {
+        return {&method_trampoline<I>...};
+    }
+
+    PyTypeObject* create_type() override {
+        static constexpr auto table = trampolines(std::make_index_sequence<8>{});
+        methods_.clear();
+        methods_.reserve(spec_.methods.size());
+        for (const auto& m : spec_.methods) {
+            std::string_view sig(m.signature);
+            std::size_t paren = sig.find('(');
+            BoundMethod bm;
+            bm.name = std::string(sig.substr(0, paren));
+            bm.sig = Signature::parse(sig.substr(paren), name_ + "." + bm.name + "()");
+            bm.doc = std::string(sig) + "\n--\n\n" + m.prose;
+            bm.body = m.body;
+            methods_.push_back(std::move(bm));
+        }
+        method_defs_.clear();
+        for (std::size_t i = 0; i < methods_.size(); ++i) {
+            method_defs_.push_back({methods_[i].name.c_str(), reinterpret_cast<PyCFunction>(
+                                                                  reinterpret_cast<void (*)()>(table.at(i))),
+                                    METH_VARARGS | METH_KEYWORDS, methods_[i].doc.c_str()});
+        }
+        method_defs_.push_back({nullptr, nullptr, 0, nullptr});
+        getset_defs_.clear();
+        for (const auto& a : spec_.attributes) {
+            getset_defs_.push_back({a.name, a.get, a.set, a.doc, const_cast<char*>(a.name)});
+        }
+        getset_defs_.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
+
+        std::vector<PyType_Slot> slots;
+        slots.push_back({Py_tp_new, reinterpret_cast<void*>(spec_.ctor ? &construct : &no_constructor)});
+        slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc<T>)});
+        if (spec_.repr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(&repr_impl)});
+        PyTypeObject* tp = create_from(std::move(slots), static_cast<int>(sizeof(Instance<T>)), getset_defs_,
+                                       method_defs_);
+        TypeSlot<T>::type = tp;
+        TypeSlot<T>::name = name_.c_str();
+        return tp;
+    }
+
+    Spec spec_;
+    std::vector<BoundMethod> methods_;
+    std::vector<PyMethodDef> method_defs_;
+    std::vector<PyGetSetDef> getset_defs_;
+};
+
+}  // namespace talvo::py

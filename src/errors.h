@@ -1,0 +1,44 @@
+// Errors a kernel can end a call with. Kernels throw these; the Python
+// boundary turns each into its Python exception. No Python here.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace talvo {
+
+// An internal fault: the call cannot continue (an index that does not fit the
+// data, a size computation that overflows, a NaN where an order is needed).
+// Raised in Python as PanicException with exactly this message.
+struct Panic : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Input beyond a documented exhaustive-search or memory limit. The message
+// starts with "SizeViolation: ".
+struct SizeLimit : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Malformed input, raised in Python as ValueError with exactly this message.
+struct InvalidInput : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] inline void panic(const std::string& message) { throw Panic(message); }
+
+[[noreturn]] inline void index_fault(std::uint64_t len, std::uint64_t index) {
+    throw Panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
+                std::to_string(index));
+}
+
+// The fault of multiplying or adding sizes past 64 bits.
+[[noreturn]] inline void capacity_overflow() { throw Panic("capacity overflow"); }
+
+// Checks an index against a length, faulting the way every kernel reports it.
+inline void check_index(std::uint64_t index, std::uint64_t len) {
+    if (index >= len) index_fault(len, index);
+}
+
+}  // namespace talvo

@@ -1,0 +1,89 @@
+// Text forms shared by reprs and messages. No Python here.
+#pragma once
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace talvo {
+
+// Shortest decimal that reads back to the same double, positional (never an
+// exponent), no fractional part when integral: 1.0 -> "1", -0.0 -> "-0",
+// 1e-7 -> "0.0000001"; NaN, inf, -inf as such.
+inline std::string format_float(double v) {
+    if (std::isnan(v)) return "NaN";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    return std::string(buf, r.ptr);
+}
+
+// Fixed point with `digits` decimals, rounded from the exact binary value to
+// nearest, ties to even; never an exponent.
+inline std::string format_fixed(double v, int digits) {
+    if (std::isnan(v)) return "NaN";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, digits);
+    return std::string(buf, r.ptr);
+}
+
+namespace detail {
+// Decodes one UTF-8 sequence (input is valid UTF-8 from the interpreter).
+inline char32_t next_code_point(std::string_view s, std::size_t& i) {
+    unsigned char c = static_cast<unsigned char>(s[i++]);
+    if (c < 0x80) return c;
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+    char32_t cp = c & (0x3F >> extra);
+    for (int k = 0; k < extra && i < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
+    return cp;
+}
+
+// Characters written as \u{...}: controls, separators, format characters and
+// code points that are not characters.
+inline bool is_unprintable(char32_t cp) {
+    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) return true;
+    if (cp == 0xAD || cp == 0x061C || cp == 0x180E) return true;
+    if ((cp >= 0x200B && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2060 && cp <= 0x206F))
+        return true;
+    if (cp == 0xFEFF || (cp >= 0xFFF0 && cp <= 0xFFFB) || (cp & 0xFFFE) == 0xFFFE) return true;
+    if ((cp >= 0xE000 && cp <= 0xF8FF) || cp >= 0xF0000) return true;  // private use
+    if (cp >= 0xE0000 && cp <= 0xE0FFF) return true;                    // tags, variation selectors
+    return false;
+}
+}  // namespace detail
+
+// The quoted form of a label: double quotes around it, backslash before a
+// double quote or backslash, \t \r \n \0 for those controls, \u{hex} for other
+// unprintable characters, everything else (single quote included) unchanged.
+inline std::string quote(std::string_view s) {
+    std::string out = "\"";
+    std::size_t i = 0;
+    while (i < s.size()) {
+        std::size_t start = i;
+        char32_t cp = detail::next_code_point(s, i);
+        switch (cp) {
+            case '"': out += "\\\""; continue;
+            case '\\': out += "\\\\"; continue;
+            case '\t': out += "\\t"; continue;
+            case '\r': out += "\\r"; continue;
+            case '\n': out += "\\n"; continue;
+            case 0: out += "\\0"; continue;
+            default: break;
+        }
+        if (detail::is_unprintable(cp)) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
+            out += buf;
+        } else {
+            out.append(s.substr(start, i - start));
+        }
+    }
+    out += '"';
+    return out;
+}
+
+}  // namespace talvo

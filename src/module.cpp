@@ -1,0 +1,102 @@
+// The import entry of talvo_core and the member table: every function, class
+// and submodule is added here, in this order, which is also the order of the
+// names in each module's __all__.
+#include <atomic>
+
+#include "boundary.h"
+
+namespace talvo::bind {
+namespace {
+
+using py::Ref;
+
+// Appends `name` to module.__all__ (creating the list on first use), then sets
+// the attribute.
+void add_object(PyObject* module, PyObject* obj) {
+    Ref name = py::own(PyObject_GetAttrString(obj, "__name__"));
+    if (!PyUnicode_Check(name.get())) py::raise_type_error("__name__ must be a str");
+    PyObject* all = PyObject_GetAttrString(module, "__all__");
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) py::throw_error();
+        PyErr_Clear();
+        all = py::check(PyList_New(0));
+        if (PyObject_SetAttrString(module, "__all__", all) < 0) {
+            Py_DECREF(all);
+            py::throw_error();
+        }
+    }
+    Ref all_ref(all);
+    if (!PyList_Check(all)) py::raise_type_error("'" + py::type_name(all) + "' object cannot be converted to 'PyList'");
+    if (PyList_Append(all, name.get()) < 0) py::throw_error();
+    if (PyObject_SetAttr(module, name.get(), obj) < 0) py::throw_error();
+}
+
+void add_member(PyObject* module, py::Member& member) {
+    Ref obj = py::own(member.build(module));
+    add_object(module, obj.get());
+}
+
+// One line per member: declares the binding's accessor and adds its object.
+#define MEMBER(module, NAME)                   \
+    do {                                       \
+        py::Member& member_##NAME();           \
+        add_member(module, member_##NAME());   \
+    } while (0)
+
+}  // namespace
+
+// The member table. Members are added in this order; each submodule is added
+// to talvo_core after its own members.
+void populate(PyObject* top) {
+    MEMBER(top, qubo_energy_spectrum);
+
+    Ref sim = py::own(PyModule_New("sim"));
+    add_object(top, sim.get());
+
+    Ref analog = py::own(PyModule_New("analog"));
+    add_object(top, analog.get());
+
+    Ref ecc = py::own(PyModule_New("ecc"));
+    add_object(top, ecc.get());
+
+    Ref cutting = py::own(PyModule_New("cutting"));
+    add_object(top, cutting.get());
+}
+
+namespace {
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "talvo_core", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject* g_module = nullptr;
+std::atomic<std::int64_t> g_interpreter{-1};
+
+}  // namespace
+}  // namespace talvo::bind
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_talvo_core() {
+    using namespace talvo::bind;
+    PyInterpreterState* state = PyInterpreterState_Get();
+    std::int64_t id = PyInterpreterState_GetID(state);
+    if (id == -1 && PyErr_Occurred()) return nullptr;
+    std::int64_t expected = -1;
+    if (!g_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "talvo_core does not support subinterpreters: it cannot be loaded in more than one "
+                        "interpreter per process");
+        return nullptr;
+    }
+    if (g_module) return Py_NewRef(g_module);
+    PyObject* module = PyModule_Create(&module_def);
+    if (!module) return nullptr;
+    try {
+        populate(module);
+    } catch (...) {
+        talvo::py::set_from_current_exception();
+        Py_DECREF(module);
+        return nullptr;
+    }
+    g_module = Py_NewRef(module);
+    return module;
+}

@@ -1,0 +1,1 @@
+"""Stand-in for the calling package: only its exceptions module is needed."""

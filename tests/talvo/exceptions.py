@@ -1,0 +1,2 @@
+class SizeViolation(Exception):
+    """An input beyond an exhaustive-search or memory limit."""
