@@ -1,5 +1,7 @@
 #include "sim/ising_backend.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -7,85 +9,245 @@
 
 namespace talvo::sim {
 
-std::int64_t energy_key(double e) {
-    double scaled = e * 1e9;
-    if (std::isnan(scaled)) return 0;
-    double r = std::round(scaled);
-    if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-    if (r < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(r);
-}
-
 namespace {
 
 typedef double v4d __attribute__((vector_size(32)));
 
-// Assignments are evaluated 16 at a time, in four 4-lane accumulators, so the
+// Assignments are evaluated 32 at a time, in eight 4-lane accumulators, so the
 // independent sums overlap; each lane's own sum still adds the terms one by
 // one in list order, exactly as the scalar loop does.
-constexpr unsigned kBlockBits = 4;
+constexpr unsigned kBlockBits = 5;
 constexpr std::uint64_t kBlock = 1u << kBlockBits;
+constexpr unsigned kGroups = kBlock / 4;
 
 struct Term {
     std::uint32_t i, j;
     double w;
 };
 
-__attribute__((target_clones("avx2", "default"))) void evaluate_blocks(const Term* terms, std::size_t n_terms,
-                                                                       unsigned n, std::uint64_t first_block,
-                                                                       std::uint64_t n_blocks, double* out) {
-    std::vector<v4d> x(static_cast<std::size_t>(n) * 4);
-    for (std::uint64_t b = 0; b < n_blocks; ++b) {
-        std::uint64_t base = (first_block + b) << kBlockBits;
-        for (unsigned k = 0; k < n; ++k) {
-            for (unsigned g = 0; g < 4; ++g) {
-                v4d v;
-                for (unsigned l = 0; l < 4; ++l) v[l] = static_cast<double>(((base + g * 4 + l) >> k) & 1);
-                x[k * 4 + g] = v;
-            }
+// Rounds half away from zero, like round(), without a library call.
+inline double round_half_away(double s) {
+    double t = std::trunc(s);
+    if (std::fabs(s - t) >= 0.5) t += std::copysign(1.0, s);
+    return t;
+}
+
+inline std::int64_t key_of(double e) {
+    double scaled = e * 1e9;
+    if (scaled != scaled) return 0;
+    double r = round_half_away(scaled);
+    if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+    if (r < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(r);
+}
+
+// Fills x[k * kGroups + g] with variable k of assignments base + 4g .. base + 4g + 3
+// as 0.0 / 1.0. The low kBlockBits variables follow the lane number and never
+// change; the others are the same in every lane of a block.
+inline void low_patterns(v4d* x, unsigned n) {
+    for (unsigned k = 0; k < n && k < kBlockBits; ++k) {
+        for (unsigned g = 0; g < kGroups; ++g) {
+            for (unsigned l = 0; l < 4; ++l) x[k * kGroups + g][l] = static_cast<double>(((g * 4 + l) >> k) & 1);
         }
-        v4d a0 = {0.0, 0.0, 0.0, 0.0}, a1 = a0, a2 = a0, a3 = a0;
+    }
+}
+
+inline void high_patterns(v4d* x, unsigned n, std::uint64_t base) {
+    for (unsigned k = kBlockBits; k < n; ++k) {
+        const double bit = static_cast<double>((base >> k) & 1);
+        const v4d v = {bit, bit, bit, bit};
+        for (unsigned g = 0; g < kGroups; ++g) x[k * kGroups + g] = v;
+    }
+}
+
+// The general evaluation: each term contributes (x_i * w) * x_j.
+__attribute__((target_clones("avx2", "default"))) void evaluate_blocks(const Term* terms, std::size_t n_terms,
+                                                                       unsigned n, std::uint64_t n_blocks,
+                                                                       double* out) {
+    v4d x[kMaxExhaustiveVars * kGroups];
+    low_patterns(x, n);
+    for (std::uint64_t b = 0; b < n_blocks; ++b) {
+        const std::uint64_t base = b << kBlockBits;
+        high_patterns(x, n, base);
+        const v4d zero = {0.0, 0.0, 0.0, 0.0};
+        v4d a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
         for (std::size_t t = 0; t < n_terms; ++t) {
-            const v4d* xi = &x[terms[t].i * 4];
-            const v4d* xj = &x[terms[t].j * 4];
+            const v4d* xi = &x[terms[t].i * kGroups];
+            const v4d* xj = &x[terms[t].j * kGroups];
             const double w = terms[t].w;
             a0 += (xi[0] * w) * xj[0];
             a1 += (xi[1] * w) * xj[1];
             a2 += (xi[2] * w) * xj[2];
             a3 += (xi[3] * w) * xj[3];
+            a4 += (xi[4] * w) * xj[4];
+            a5 += (xi[5] * w) * xj[5];
+            a6 += (xi[6] * w) * xj[6];
+            a7 += (xi[7] * w) * xj[7];
         }
-        double* o = out + b * kBlock;
-        std::memcpy(o, &a0, sizeof a0);
-        std::memcpy(o + 4, &a1, sizeof a1);
-        std::memcpy(o + 8, &a2, sizeof a2);
-        std::memcpy(o + 12, &a3, sizeof a3);
+        const v4d acc[kGroups] = {a0, a1, a2, a3, a4, a5, a6, a7};
+        std::memcpy(out + base, acc, sizeof acc);
     }
 }
 
-// Sorts signed keys ascending: LSD radix over 16-bit digits of the key with
-// its sign bit flipped.
-void radix_sort(std::vector<std::int64_t>& keys) {
-    const std::size_t n = keys.size();
-    std::vector<std::uint64_t> a(n), b(n);
-    for (std::size_t k = 0; k < n; ++k) a[k] = static_cast<std::uint64_t>(keys[k]) ^ (std::uint64_t{1} << 63);
-    std::vector<std::size_t> count(1 << 16);
-    for (unsigned shift = 0; shift < 64; shift += 16) {
-        std::fill(count.begin(), count.end(), 0);
-        for (std::uint64_t v : a) ++count[(v >> shift) & 0xFFFF];
-        if (count[(a[0] >> shift) & 0xFFFF] == n) continue;  // one digit value throughout
+// With every weight finite, a term whose x_i or x_j is 0 contributes a zero,
+// and adding a zero of either sign leaves the running sum as it is (a sum
+// that starts at +0.0 is never -0.0). So each lane adds w exactly where
+// x_i = x_j = 1, in list order, and the result is bit for bit the same.
+__attribute__((target("avx2"))) void evaluate_blocks_finite_avx2(const Term* terms, std::size_t n_terms,
+                                                                 unsigned n, std::uint64_t n_blocks, double* out) {
+    alignas(32) v4d x[kMaxExhaustiveVars * kGroups];
+    low_patterns(x, n);
+    for (unsigned k = 0; k < n && k < kBlockBits; ++k) {
+        for (unsigned g = 0; g < kGroups; ++g) {
+            x[k * kGroups + g] = _mm256_cmp_pd(x[k * kGroups + g], _mm256_set1_pd(0.5), _CMP_GT_OQ);
+        }
+    }
+    for (std::uint64_t b = 0; b < n_blocks; ++b) {
+        const std::uint64_t base = b << kBlockBits;
+        for (unsigned k = kBlockBits; k < n; ++k) {
+            const __m256d v = ((base >> k) & 1) ? _mm256_castsi256_pd(_mm256_set1_epi64x(-1)) : _mm256_setzero_pd();
+            for (unsigned g = 0; g < kGroups; ++g) x[k * kGroups + g] = v;
+        }
+        __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
+        for (std::size_t t = 0; t < n_terms; ++t) {
+            const __m256d* xi = reinterpret_cast<const __m256d*>(&x[terms[t].i * kGroups]);
+            const __m256d* xj = reinterpret_cast<const __m256d*>(&x[terms[t].j * kGroups]);
+            const __m256d w = _mm256_broadcast_sd(&terms[t].w);
+            a0 = _mm256_add_pd(a0, _mm256_and_pd(_mm256_and_pd(xi[0], xj[0]), w));
+            a1 = _mm256_add_pd(a1, _mm256_and_pd(_mm256_and_pd(xi[1], xj[1]), w));
+            a2 = _mm256_add_pd(a2, _mm256_and_pd(_mm256_and_pd(xi[2], xj[2]), w));
+            a3 = _mm256_add_pd(a3, _mm256_and_pd(_mm256_and_pd(xi[3], xj[3]), w));
+            a4 = _mm256_add_pd(a4, _mm256_and_pd(_mm256_and_pd(xi[4], xj[4]), w));
+            a5 = _mm256_add_pd(a5, _mm256_and_pd(_mm256_and_pd(xi[5], xj[5]), w));
+            a6 = _mm256_add_pd(a6, _mm256_and_pd(_mm256_and_pd(xi[6], xj[6]), w));
+            a7 = _mm256_add_pd(a7, _mm256_and_pd(_mm256_and_pd(xi[7], xj[7]), w));
+        }
+        double* o = out + base;
+        _mm256_storeu_pd(o, a0);
+        _mm256_storeu_pd(o + 4, a1);
+        _mm256_storeu_pd(o + 8, a2);
+        _mm256_storeu_pd(o + 12, a3);
+        _mm256_storeu_pd(o + 16, a4);
+        _mm256_storeu_pd(o + 20, a5);
+        _mm256_storeu_pd(o + 24, a6);
+        _mm256_storeu_pd(o + 28, a7);
+    }
+}
+
+// The same finite-weight evaluation with AVX-512: 64 assignments a block, a
+// lane mask per variable, and a masked add that leaves the lanes where
+// x_i x_j = 0 as they are.
+__attribute__((target("avx512f"))) void evaluate_blocks_finite_avx512(const Term* terms, std::size_t n_terms,
+                                                                     unsigned n, std::uint64_t total,
+                                                                     double* out) {
+    constexpr unsigned kBits = 6;
+    __mmask8 m[kMaxExhaustiveVars][8];
+    for (unsigned k = 0; k < n && k < kBits; ++k) {
+        for (unsigned g = 0; g < 8; ++g) {
+            unsigned mask = 0;
+            for (unsigned l = 0; l < 8; ++l) mask |= (((g * 8 + l) >> k) & 1u) << l;
+            m[k][g] = static_cast<__mmask8>(mask);
+        }
+    }
+    for (std::uint64_t base = 0; base < total; base += 64) {
+        for (unsigned k = kBits; k < n; ++k) {
+            const __mmask8 v = ((base >> k) & 1) ? 0xFF : 0x00;
+            for (unsigned g = 0; g < 8; ++g) m[k][g] = v;
+        }
+        __m512d a0 = _mm512_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
+        for (std::size_t t = 0; t < n_terms; ++t) {
+            const __mmask8* mi = m[terms[t].i];
+            const __mmask8* mj = m[terms[t].j];
+            const __m512d w = _mm512_set1_pd(terms[t].w);
+            a0 = _mm512_mask_add_pd(a0, mi[0] & mj[0], a0, w);
+            a1 = _mm512_mask_add_pd(a1, mi[1] & mj[1], a1, w);
+            a2 = _mm512_mask_add_pd(a2, mi[2] & mj[2], a2, w);
+            a3 = _mm512_mask_add_pd(a3, mi[3] & mj[3], a3, w);
+            a4 = _mm512_mask_add_pd(a4, mi[4] & mj[4], a4, w);
+            a5 = _mm512_mask_add_pd(a5, mi[5] & mj[5], a5, w);
+            a6 = _mm512_mask_add_pd(a6, mi[6] & mj[6], a6, w);
+            a7 = _mm512_mask_add_pd(a7, mi[7] & mj[7], a7, w);
+        }
+        double* o = out + base;
+        _mm512_storeu_pd(o, a0);
+        _mm512_storeu_pd(o + 8, a1);
+        _mm512_storeu_pd(o + 16, a2);
+        _mm512_storeu_pd(o + 24, a3);
+        _mm512_storeu_pd(o + 32, a4);
+        _mm512_storeu_pd(o + 40, a5);
+        _mm512_storeu_pd(o + 48, a6);
+        _mm512_storeu_pd(o + 56, a7);
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void compute_keys(const double* energy, std::size_t n,
+                                                                    std::int64_t* keys) {
+    for (std::size_t v = 0; v < n; ++v) keys[v] = key_of(energy[v]);
+}
+
+// LSD radix sort of n unsigned values below 2^bits over 8-bit digits,
+// ping-ponging between a and b; the sorted values end in a.
+void lsd_sort(std::uint64_t* a, std::uint64_t* b, std::size_t n, unsigned bits) {
+    if (n < 48) {
+        std::sort(a, a + n);
+        return;
+    }
+    std::uint64_t* from = a;
+    std::uint64_t* to = b;
+    for (unsigned shift = 0; shift < bits; shift += 8) {
+        std::size_t count[256] = {};
+        for (std::size_t k = 0; k < n; ++k) ++count[(from[k] >> shift) & 0xFF];
         std::size_t sum = 0;
         for (std::size_t& c : count) {
             std::size_t here = c;
             c = sum;
             sum += here;
         }
-        for (std::uint64_t v : a) b[count[(v >> shift) & 0xFFFF]++] = v;
-        a.swap(b);
+        for (std::size_t k = 0; k < n; ++k) to[count[(from[k] >> shift) & 0xFF]++] = from[k];
+        std::swap(from, to);
     }
-    for (std::size_t k = 0; k < n; ++k) keys[k] = static_cast<std::int64_t>(a[k] ^ (std::uint64_t{1} << 63));
+    if (from != a) std::memcpy(a, from, n * sizeof *a);
+}
+
+// Sorts signed keys ascending. The keys become offsets from the smallest
+// key; one pass splits them by their top 10 bits into buckets small enough
+// to stay in cache, and each bucket is radix-sorted on its remaining bits.
+// `scratch` holds at least n values.
+void sort_keys(std::int64_t* keys, std::size_t n, std::uint64_t* scratch) {
+    if (n < 2) return;
+    std::int64_t lo = keys[0], hi = keys[0];
+    for (std::size_t k = 1; k < n; ++k) {
+        lo = std::min(lo, keys[k]);
+        hi = std::max(hi, keys[k]);
+    }
+    const std::uint64_t range = static_cast<std::uint64_t>(hi) - static_cast<std::uint64_t>(lo);
+    if (range == 0) return;
+    const unsigned bits = 64 - static_cast<unsigned>(__builtin_clzll(range));
+    auto* a = reinterpret_cast<std::uint64_t*>(keys);
+    const std::uint64_t offset = static_cast<std::uint64_t>(lo);
+    for (std::size_t k = 0; k < n; ++k) a[k] -= offset;
+    constexpr unsigned kTopBits = 10;
+    if (bits <= kTopBits + 8) {
+        lsd_sort(a, scratch, n, bits);
+    } else {
+        const unsigned shift = bits - kTopBits;
+        std::vector<std::size_t> start((std::size_t{1} << kTopBits) + 1, 0);
+        for (std::size_t k = 0; k < n; ++k) ++start[(a[k] >> shift) + 1];
+        for (std::size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        for (std::size_t k = 0; k < n; ++k) scratch[next[a[k] >> shift]++] = a[k];
+        for (std::size_t d = 0; d + 1 < start.size(); ++d) {
+            std::size_t s0 = start[d], s1 = start[d + 1];
+            lsd_sort(scratch + s0, a + s0, s1 - s0, shift);
+        }
+        std::memcpy(a, scratch, n * sizeof *a);
+    }
+    for (std::size_t k = 0; k < n; ++k) a[k] += offset;
 }
 
 }  // namespace
+
+std::int64_t energy_key(double e) { return key_of(e); }
 
 Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
     if (n_vars > kMaxExhaustiveVars) throw SizeLimit("SizeViolation: qubo_energy_spectrum requires n_vars <= 20");
@@ -105,9 +267,17 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
         for (std::size_t t = 0; t < terms.size(); ++t) {
             packed[t] = {static_cast<std::uint32_t>(terms[t].i), static_cast<std::uint32_t>(terms[t].j), terms[t].w};
         }
-        evaluate_blocks(packed.data(), packed.size(), n, 0, total >> kBlockBits, energy.data());
+        bool finite = true;
+        for (const Term& t : packed) finite = finite && std::isfinite(t.w);
+        if (finite && n >= 6 && __builtin_cpu_supports("avx512f")) {
+            evaluate_blocks_finite_avx512(packed.data(), packed.size(), n, total, energy.data());
+        } else if (finite && __builtin_cpu_supports("avx2")) {
+            evaluate_blocks_finite_avx2(packed.data(), packed.size(), n, total >> kBlockBits, energy.data());
+        } else {
+            evaluate_blocks(packed.data(), packed.size(), n, total >> kBlockBits, energy.data());
+        }
     } else {
-        std::uint8_t bits[kBlockBits];
+        std::uint8_t bits[kBlockBits] = {};
         for (std::uint64_t v = 0; v < total; ++v) {
             for (unsigned k = 0; k < n; ++k) bits[k] = (v >> k) & 1;
             energy[v] = qubo_energy(terms, bits, 0.0);
@@ -117,16 +287,17 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
     // Strictly greater: ties keep the smallest assignment number, NaN never wins.
     double best = std::numeric_limits<double>::infinity();
     std::uint64_t best_v = 0;
-    std::vector<std::int64_t> keys(total);
     for (std::uint64_t v = 0; v < total; ++v) {
         if (best > energy[v]) {
             best = energy[v];
             best_v = v;
         }
-        keys[v] = energy_key(energy[v]);
     }
+    std::vector<std::int64_t> keys(total);
+    compute_keys(energy.data(), total, keys.data());
+    // The energies are no longer needed: their buffer is the sort's scratch.
+    sort_keys(keys.data(), keys.size(), reinterpret_cast<std::uint64_t*>(energy.data()));
     energy = {};
-    radix_sort(keys);
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
 
     result.best_assignment.resize(n);

@@ -1,0 +1,183 @@
+"""The module frame: layout, argument binding and conversion, error conventions."""
+import subprocess
+import sys
+
+import pytest
+
+import talvo_core
+from talvo.exceptions import SizeViolation
+
+spectrum = talvo_core.qubo_energy_spectrum
+
+
+def test_module_layout():
+    assert talvo_core.__name__ == "talvo_core" and talvo_core.__doc__ == ""
+    assert talvo_core.__all__[-4:] == ["sim", "analog", "ecc", "cutting"]
+    for name in talvo_core.__all__:
+        assert hasattr(talvo_core, name)
+    for sub in ("sim", "analog", "ecc", "cutting"):
+        mod = getattr(talvo_core, sub)
+        assert mod.__name__ == sub and sub not in sys.modules and f"talvo_core.{sub}" not in sys.modules
+        assert all(hasattr(mod, n) for n in getattr(mod, "__all__", []))
+    with pytest.raises(ModuleNotFoundError):
+        __import__("talvo_core.sim")
+    from talvo_core import sim  # noqa: F401
+    assert not hasattr(talvo_core, "SizeViolation")
+    assert spectrum.__module__ == "talvo_core" and spectrum.__self__ is talvo_core
+    assert spectrum.__text_signature__ == "(qubo, n_vars)"
+    assert spectrum.__doc__.startswith("Enumerate")
+
+
+def test_second_initialisation_returns_the_same_module():
+    import importlib.util
+
+    spec = importlib.util.find_spec("talvo_core")
+    again = importlib.util.module_from_spec(spec)
+    assert again is talvo_core
+
+
+def test_subinterpreter_is_refused():
+    code = (
+        "import talvo_core, _xxsubinterpreters as s\n"
+        "i = s.create()\n"
+        "try:\n"
+        "    s.run_string(i, 'import talvo_core')\n"
+        "except Exception as e:\n"
+        "    print(type(e).__name__, e)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    if "No module named '_xxsubinterpreters'" in out.stderr:
+        pytest.skip("no subinterpreter module in this Python")
+    assert "subinterpreters" in out.stdout
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, exc, message",
+    [
+        (("01", 2), {}, TypeError, "argument 'qubo': Can't extract `str` to `Vec`"),
+        (([[[0, 1], 1.0]], 2), {}, TypeError, "argument 'qubo': 'list' object cannot be converted to 'PyTuple'"),
+        (([((0, 1, 2), 1.0)], 3), {}, ValueError, "expected tuple of length 2, but got tuple of length 3"),
+        (({}, 1), {}, TypeError, "argument 'qubo': 'dict' object cannot be converted to 'Sequence'"),
+        (({1, 2}, 1), {}, TypeError, "argument 'qubo': 'set' object cannot be converted to 'Sequence'"),
+        (([((0, 0), "w")], 1), {}, TypeError, "argument 'qubo': must be real number, not str"),
+        (([], 2.0), {}, TypeError, "argument 'n_vars': 'float' object cannot be interpreted as an integer"),
+        (([], -1), {}, OverflowError, None),
+        (([], 2**64), {}, OverflowError, None),
+        (([], 1), {"n_vars": 1}, TypeError, "qubo_energy_spectrum() got multiple values for argument 'n_vars'"),
+        (([],), {"x": 1}, TypeError, "qubo_energy_spectrum() got an unexpected keyword argument 'x'"),
+        ((), {}, TypeError, "qubo_energy_spectrum() missing 2 required positional arguments: 'qubo' and 'n_vars'"),
+        (([],), {}, TypeError, "qubo_energy_spectrum() missing 1 required positional argument: 'n_vars'"),
+        (([], 1, 2), {}, TypeError, "qubo_energy_spectrum() takes 2 positional arguments but 3 were given"),
+    ],
+)
+def test_binding_and_conversion_errors(args, kwargs, exc, message):
+    with pytest.raises(exc) as info:
+        spectrum(*args, **kwargs)
+    assert type(info.value) is exc
+    if message is not None:
+        assert str(info.value) == message
+
+
+def test_first_failure_in_parameter_order_wins():
+    with pytest.raises(TypeError, match="argument 'qubo'"):
+        spectrum("bad", "also bad")
+
+
+def test_type_error_prefix_keeps_the_cause():
+    class Bad:
+        def __float__(self):
+            try:
+                raise KeyError("inner")
+            except KeyError as k:
+                raise TypeError("no float") from k
+
+    with pytest.raises(TypeError) as info:
+        spectrum([((0, 0), Bad())], 1)
+    assert str(info.value) == "argument 'qubo': no float"
+    assert isinstance(info.value.__cause__, KeyError)
+
+
+def test_non_type_errors_pass_unchanged():
+    class Boom:
+        def __index__(self):
+            raise ZeroDivisionError("boom")
+
+    with pytest.raises(ZeroDivisionError, match="^boom$"):
+        spectrum([], Boom())
+
+
+def test_accepted_argument_forms():
+    class Idx:
+        def __index__(self):
+            return 1
+
+    class Seq:
+        def __len__(self):
+            raise RuntimeError("length unknown")
+
+        def __getitem__(self, k):
+            if k >= 2:
+                raise IndexError
+            return ((0, 0), [-1.0, 2][k])
+
+    assert spectrum(qubo=[], n_vars=1) == ([0], 0.0, [0.0])
+    assert spectrum((((0, 0), True),), Idx()) == ([0], 0.0, [0.0, 1.0])  # True -> 1.0
+    assert spectrum([((0, 0), 3)], True) == ([0], 0.0, [0.0, 3.0])
+    assert spectrum(Seq(), 1) == ([0], 0.0, [0.0, 1.0])
+    assert spectrum(range(0), 2) == ([0, 0], 0.0, [0.0])
+    with pytest.raises(TypeError, match="argument 'qubo': 'generator' object cannot be converted to 'Sequence'"):
+        spectrum((t for t in []), 1)
+
+
+def test_size_violation_and_panic():
+    with pytest.raises(SizeViolation) as info:
+        spectrum([], 21)
+    assert info.value.args == ("SizeViolation: qubo_energy_spectrum requires n_vars <= 20",)
+    with pytest.raises(BaseException) as info:
+        spectrum([((0, 1), 1.0)], 1)
+    assert type(info.value).__name__ == "PanicException"
+    assert not isinstance(info.value, Exception)
+    assert str(info.value) == "index out of bounds: the len is 1 but the index is 1"
+
+
+def test_size_violation_fetched_lazily_and_kept():
+    code = (
+        "import sys\n"
+        "import talvo_core\n"
+        "assert 'talvo.exceptions' not in sys.modules\n"
+        "try:\n"
+        "    talvo_core.qubo_energy_spectrum([], 21)\n"
+        "except Exception as e:\n"
+        "    first = type(e)\n"
+        "import talvo.exceptions as te\n"
+        "te.SizeViolation = KeyError\n"
+        "try:\n"
+        "    talvo_core.qubo_energy_spectrum([], 21)\n"
+        "except Exception as e:\n"
+        "    assert type(e) is first, type(e)\n"
+        "print('ok', first.__name__)\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd="/",
+                         env={"PYTHONPATH": ":".join(sys.path)})
+    assert out.stdout.strip() == "ok SizeViolation", out.stderr
+
+
+def test_missing_calling_package_is_an_error_not_a_crash():
+    code = (
+        "import sys, talvo_core\n"
+        "sys.modules['talvo'] = None\n"
+        "try:\n"
+        "    talvo_core.qubo_energy_spectrum([], 21)\n"
+        "except ImportError as e:\n"
+        "    print('ImportError')\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd="/",
+                         env={"PYTHONPATH": ":".join(sys.path)})
+    assert out.stdout.strip() == "ImportError", out.stderr
+
+
+def test_arguments_are_not_modified():
+    qubo = [((0, 1), 1.5), ((1, 1), -2.0)]
+    copy = list(qubo)
+    spectrum(qubo, 2)
+    assert qubo == copy
