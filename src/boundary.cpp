@@ -225,6 +225,10 @@ static PyObject* panic_class() {
     return cls;
 }
 
+void raise_pending_signal() {
+    if (PyErr_CheckSignals() < 0) throw_error();
+}
+
 void set_panic(const char* message) {
     std::fprintf(stderr, "talvo_core: internal fault: %s\n", message);
     std::fflush(stderr);

@@ -408,6 +408,10 @@ T convert_attribute(PyObject* value, const char* name) {
 // The guard around every entry: runs `body`, turning C++ exceptions into
 // Python ones. `body` returns a new reference.
 
+// The interrupt hook of the kernels: throws PyError when a signal handler
+// (Ctrl-C) raised. Only ever called on the thread that holds the GIL.
+void raise_pending_signal();
+
 void set_panic(const char* message);
 void set_size_violation(const char* message);
 void set_from_current_exception();

@@ -36,6 +36,17 @@ struct InvalidInput : std::runtime_error {
 // The fault of multiplying or adding sizes past 64 bits.
 [[noreturn]] inline void capacity_overflow() { throw Panic("capacity overflow"); }
 
+// Long computations call poll_interrupt() every few milliseconds of work on
+// the calling thread. The Python boundary installs the hook: it raises a
+// pending KeyboardInterrupt (or other signal error) by throwing, so the call
+// ends with nothing returned and nothing changed. Never call it from a pool
+// worker.
+inline void (*interrupt_hook)() = nullptr;
+
+inline void poll_interrupt() {
+    if (interrupt_hook) interrupt_hook();
+}
+
 // Checks an index against a length, faulting the way every kernel reports it.
 inline void check_index(std::uint64_t index, std::uint64_t len) {
     if (index >= len) index_fault(len, index);

@@ -88,6 +88,7 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit_talvo_core() 
         return nullptr;
     }
     if (g_module) return Py_NewRef(g_module);
+    talvo::interrupt_hook = &talvo::py::raise_pending_signal;
     PyObject* module = PyModule_Create(&module_def);
     if (!module) return nullptr;
     try {

@@ -1,4 +1,5 @@
 """The module frame: layout, argument binding and conversion, error conventions."""
+import os
 import subprocess
 import sys
 
@@ -158,7 +159,7 @@ def test_size_violation_fetched_lazily_and_kept():
         "print('ok', first.__name__)\n"
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd="/",
-                         env={"PYTHONPATH": ":".join(sys.path)})
+                         env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     assert out.stdout.strip() == "ok SizeViolation", out.stderr
 
 
@@ -172,7 +173,7 @@ def test_missing_calling_package_is_an_error_not_a_crash():
         "    print('ImportError')\n"
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd="/",
-                         env={"PYTHONPATH": ":".join(sys.path)})
+                         env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     assert out.stdout.strip() == "ImportError", out.stderr
 
 

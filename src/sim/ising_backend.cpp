@@ -62,12 +62,11 @@ inline void high_patterns(v4d* x, unsigned n, std::uint64_t base) {
 
 // The general evaluation: each term contributes (x_i * w) * x_j.
 __attribute__((target_clones("avx2", "default"))) void evaluate_blocks(const Term* terms, std::size_t n_terms,
-                                                                       unsigned n, std::uint64_t n_blocks,
-                                                                       double* out) {
+                                                                       unsigned n, std::uint64_t first,
+                                                                       std::uint64_t last, double* out) {
     v4d x[kMaxExhaustiveVars * kGroups];
     low_patterns(x, n);
-    for (std::uint64_t b = 0; b < n_blocks; ++b) {
-        const std::uint64_t base = b << kBlockBits;
+    for (std::uint64_t base = first; base < last; base += kBlock) {
         high_patterns(x, n, base);
         const v4d zero = {0.0, 0.0, 0.0, 0.0};
         v4d a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
@@ -94,7 +93,8 @@ __attribute__((target_clones("avx2", "default"))) void evaluate_blocks(const Ter
 // that starts at +0.0 is never -0.0). So each lane adds w exactly where
 // x_i = x_j = 1, in list order, and the result is bit for bit the same.
 __attribute__((target("avx2"))) void evaluate_blocks_finite_avx2(const Term* terms, std::size_t n_terms,
-                                                                 unsigned n, std::uint64_t n_blocks, double* out) {
+                                                                 unsigned n, std::uint64_t first,
+                                                                 std::uint64_t last, double* out) {
     alignas(32) v4d x[kMaxExhaustiveVars * kGroups];
     low_patterns(x, n);
     for (unsigned k = 0; k < n && k < kBlockBits; ++k) {
@@ -102,8 +102,7 @@ __attribute__((target("avx2"))) void evaluate_blocks_finite_avx2(const Term* ter
             x[k * kGroups + g] = _mm256_cmp_pd(x[k * kGroups + g], _mm256_set1_pd(0.5), _CMP_GT_OQ);
         }
     }
-    for (std::uint64_t b = 0; b < n_blocks; ++b) {
-        const std::uint64_t base = b << kBlockBits;
+    for (std::uint64_t base = first; base < last; base += kBlock) {
         for (unsigned k = kBlockBits; k < n; ++k) {
             const __m256d v = ((base >> k) & 1) ? _mm256_castsi256_pd(_mm256_set1_epi64x(-1)) : _mm256_setzero_pd();
             for (unsigned g = 0; g < kGroups; ++g) x[k * kGroups + g] = v;
@@ -138,8 +137,8 @@ __attribute__((target("avx2"))) void evaluate_blocks_finite_avx2(const Term* ter
 // lane mask per variable, and a masked add that leaves the lanes where
 // x_i x_j = 0 as they are.
 __attribute__((target("avx512f"))) void evaluate_blocks_finite_avx512(const Term* terms, std::size_t n_terms,
-                                                                     unsigned n, std::uint64_t total,
-                                                                     double* out) {
+                                                                     unsigned n, std::uint64_t first,
+                                                                     std::uint64_t last, double* out) {
     constexpr unsigned kBits = 6;
     __mmask8 m[kMaxExhaustiveVars][8];
     for (unsigned k = 0; k < n && k < kBits; ++k) {
@@ -149,7 +148,7 @@ __attribute__((target("avx512f"))) void evaluate_blocks_finite_avx512(const Term
             m[k][g] = static_cast<__mmask8>(mask);
         }
     }
-    for (std::uint64_t base = 0; base < total; base += 64) {
+    for (std::uint64_t base = first; base < last; base += 64) {
         for (unsigned k = kBits; k < n; ++k) {
             const __mmask8 v = ((base >> k) & 1) ? 0xFF : 0x00;
             for (unsigned g = 0; g < 8; ++g) m[k][g] = v;
@@ -269,12 +268,20 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
         }
         bool finite = true;
         for (const Term& t : packed) finite = finite && std::isfinite(t.w);
-        if (finite && n >= 6 && __builtin_cpu_supports("avx512f")) {
-            evaluate_blocks_finite_avx512(packed.data(), packed.size(), n, total, energy.data());
-        } else if (finite && __builtin_cpu_supports("avx2")) {
-            evaluate_blocks_finite_avx2(packed.data(), packed.size(), n, total >> kBlockBits, energy.data());
-        } else {
-            evaluate_blocks(packed.data(), packed.size(), n, total >> kBlockBits, energy.data());
+        const bool avx512 = finite && n >= 6 && __builtin_cpu_supports("avx512f");
+        const bool avx2 = finite && __builtin_cpu_supports("avx2");
+        // Chunks of 2^14 assignments, so a pending interrupt is noticed quickly.
+        const std::uint64_t chunk = std::min<std::uint64_t>(total, std::uint64_t{1} << 14);
+        for (std::uint64_t first = 0; first < total; first += chunk) {
+            poll_interrupt();
+            const std::uint64_t last = first + chunk;
+            if (avx512) {
+                evaluate_blocks_finite_avx512(packed.data(), packed.size(), n, first, last, energy.data());
+            } else if (avx2) {
+                evaluate_blocks_finite_avx2(packed.data(), packed.size(), n, first, last, energy.data());
+            } else {
+                evaluate_blocks(packed.data(), packed.size(), n, first, last, energy.data());
+            }
         }
     } else {
         std::uint8_t bits[kBlockBits] = {};
