@@ -48,7 +48,10 @@ void add_member(PyObject* module, py::Member& member) {
 // The member table. Members are added in this order; each submodule is added
 // to talvo_core after its own members.
 void populate(PyObject* top) {
+    MEMBER(top, qubo_criticality);
     MEMBER(top, qubo_energy_spectrum);
+    MEMBER(top, build_ecc_lookup_table);
+    MEMBER(top, logical_failure_probability);
 
     Ref sim = py::own(PyModule_New("sim"));
     add_object(top, sim.get());
@@ -57,6 +60,11 @@ void populate(PyObject* top) {
     add_object(top, analog.get());
 
     Ref ecc = py::own(PyModule_New("ecc"));
+    MEMBER(ecc.get(), SurfaceCodePatch);
+    MEMBER(ecc.get(), build_surface_code);
+    MEMBER(ecc.get(), PatchAssignment);
+    MEMBER(ecc.get(), select_patches);
+    MEMBER(ecc.get(), remap_circuit);
     add_object(top, ecc.get());
 
     Ref cutting = py::own(PyModule_New("cutting"));
