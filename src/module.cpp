@@ -48,15 +48,30 @@ void add_member(PyObject* module, py::Member& member) {
 // The member table. Members are added in this order; each submodule is added
 // to talvo_core after its own members.
 void populate(PyObject* top) {
+    MEMBER(top, apply_detuning_correction);
+    MEMBER(top, apply_coupling_correction);
+    MEMBER(top, apply_rabi_correction);
     MEMBER(top, qubo_criticality);
+    MEMBER(top, exact_ising_norm);
     MEMBER(top, qubo_energy_spectrum);
     MEMBER(top, build_ecc_lookup_table);
     MEMBER(top, logical_failure_probability);
 
     Ref sim = py::own(PyModule_New("sim"));
+    MEMBER(sim.get(), IsingSimulator);
+    MEMBER(sim.get(), LogicalGraph);
+    MEMBER(sim.get(), Variable);
+    MEMBER(sim.get(), Interaction);
     add_object(top, sim.get());
 
     Ref analog = py::own(PyModule_New("analog"));
+    MEMBER(analog.get(), ContinuousFieldIR);
+    MEMBER(analog.get(), HardwareDeltaModel);
+    MEMBER(analog.get(), RydbergControlParameters);
+    MEMBER(analog.get(), SpatialCoordinates);
+    MEMBER(analog.get(), NeutralAtomCompiler);
+    MEMBER(analog.get(), PhotonicGBSParameters);
+    MEMBER(analog.get(), PhotonicCompiler);
     add_object(top, analog.get());
 
     Ref ecc = py::own(PyModule_New("ecc"));

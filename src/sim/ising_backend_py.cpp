@@ -29,4 +29,94 @@ py::Member& member_qubo_energy_spectrum() {
     return f;
 }
 
+py::Member& member_exact_ising_norm() {
+    static py::Function f(
+        "exact_ising_norm(dh, dj, n_sites)",
+        "Exact operator norm of an Ising error Hamiltonian by exhaustive enumeration.\n\n"
+        "Returns max over all 2^n_sites spin configurations of |dE(s)|, where\n"
+        "dE(s) = sum of dh_i * s_i + sum of dJ_ij * s_i * s_j and site k has spin +1 when\n"
+        "bit k of the configuration number is set, -1 otherwise. The linear sum is added\n"
+        "before the quadratic sum, each in list order.\n\n"
+        "# Arguments\n"
+        "* `dh` - list of (i, h) linear error terms.\n"
+        "* `dj` - list of ((i, j), J) coupling error terms; i == j contributes J.\n"
+        "* `n_sites` - number of sites, at most 20.\n\n"
+        "# Errors\n"
+        "SizeViolation when n_sites > 20.",
+        [](const Args& a) -> PyObject* {
+            auto dh = a.get<sim::LinearTerms>(0);
+            auto dj = a.get<QuboTerms>(1);
+            auto n_sites = a.get<std::uint64_t>(2);
+            return to_py(sim::exact_ising_norm(dh, dj, n_sites));
+        });
+    return f;
+}
+
+py::Member& member_IsingSimulator() {
+    static py::Class<sim::IsingSimulator> c({
+        "IsingSimulator",
+        "()",
+        "",
+        {},
+        {{"solve_exact($self, graph)", "",
+          [](const sim::IsingSimulator&, const Args& a) -> PyObject* {
+              auto graph = a.get<sim::LogicalGraph>(0);
+              return to_py(sim::solve_exact(graph));
+          }}},
+        [](const Args&) { return sim::IsingSimulator{}; },
+    });
+    return c;
+}
+
+py::Member& member_LogicalGraph() {
+    static py::Class<sim::LogicalGraph> c({
+        "LogicalGraph",
+        "(variables, interactions)",
+        "",
+        {py::writable<&sim::LogicalGraph::variables>("variables"),
+         py::writable<&sim::LogicalGraph::interactions>("interactions")},
+        {},
+        [](const Args& a) {
+            auto variables = a.get<std::vector<sim::Variable>>(0);
+            auto interactions = a.get<std::vector<sim::Interaction>>(1);
+            return sim::LogicalGraph{std::move(variables), std::move(interactions)};
+        },
+    });
+    return c;
+}
+
+py::Member& member_Variable() {
+    static py::Class<sim::Variable> c({
+        "Variable",
+        "(name, domain)",
+        "",
+        {py::writable<&sim::Variable::name>("name"), py::writable<&sim::Variable::domain>("domain")},
+        {},
+        [](const Args& a) {
+            auto name = a.get<std::string>(0);
+            auto domain = a.get<std::string>(1);
+            return sim::Variable{std::move(name), std::move(domain)};
+        },
+    });
+    return c;
+}
+
+py::Member& member_Interaction() {
+    static py::Class<sim::Interaction> c({
+        "Interaction",
+        "(i, j, weight)",
+        "",
+        {py::writable<&sim::Interaction::i>("i"), py::writable<&sim::Interaction::j>("j"),
+         py::writable<&sim::Interaction::weight>("weight")},
+        {},
+        [](const Args& a) {
+            auto i = a.get<std::string>(0);
+            auto j = a.get<std::string>(1);
+            auto weight = a.get<double>(2);
+            return sim::Interaction{std::move(i), std::move(j), weight};
+        },
+    });
+    return c;
+}
+
 }  // namespace talvo::bind

@@ -1,0 +1,98 @@
+"""Benchmark: exact Ising norm and exact solver at 20 sites, against the plain
+Python loops at 14 sites measured in the same run.
+
+    PYTHONPATH=build/dev python bench/ising.py
+"""
+import math
+import random
+import statistics
+import time
+
+import talvo_core
+from talvo_core import sim
+
+TARGET = 0.15  # seconds, median at 20 sites
+
+
+def python_norm(dh, dj, n):
+    best = 0.0
+    for v in range(1 << n):
+        s = [1.0 if (v >> k) & 1 else -1.0 for k in range(n)]
+        e = 0.0
+        for i, h in dh:
+            e += s[i] * h
+        for (i, j), w in dj:
+            e += (w * s[i]) * s[j]
+        if abs(e) > best:
+            best = abs(e)
+    return best
+
+
+def python_solve(names, interactions):
+    n = len(names)
+    index = {name: k for k, name in enumerate(names)}
+    resolved = [(index[i], index[j], w) for i, j, w in interactions]
+    best, best_e = [-1] * n, math.inf
+    for c in range(1 << n):
+        s = [1 if (c >> k) & 1 else -1 for k in range(n)]
+        e = 0.0
+        for a, b, w in resolved:
+            e += s[a] * w if a == b else s[b] * (s[a] * w)
+        if best_e > e:
+            best, best_e = s, e
+    return best
+
+
+def norm_case(n, rnd):
+    dh = [(k, rnd.uniform(-1, 1)) for k in range(n)]
+    dj = [((i, j), rnd.uniform(-1, 1)) for i in range(n) for j in range(i + 1, n)]
+    return dh, dj, n
+
+
+def graph_case(n, rnd):
+    names = [f"q{k}" for k in range(n)]
+    inter = [(names[i], names[j], rnd.gauss(0, 1)) for i in range(n) for j in range(i + 1, n)]
+    g = sim.LogicalGraph([sim.Variable(x, "spin") for x in names],
+                         [sim.Interaction(i, j, w) for i, j, w in inter])
+    return names, inter, g
+
+
+def median_time(fn, repeats):
+    times = []
+    for _ in range(repeats):
+        t0 = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t0)
+    return statistics.median(times)
+
+
+def main():
+    rnd = random.Random(7)
+    solver = sim.IsingSimulator()
+
+    dh, dj, n = norm_case(20, rnd)
+    norm20 = median_time(lambda: talvo_core.exact_ising_norm(dh, dj, n), 9)
+    dh14, dj14, _ = norm_case(14, rnd)
+    norm14 = median_time(lambda: talvo_core.exact_ising_norm(dh14, dj14, 14), 9)
+    py_norm14 = median_time(lambda: python_norm(dh14, dj14, 14), 3)
+    assert python_norm(dh14, dj14, 14) == talvo_core.exact_ising_norm(dh14, dj14, 14)
+
+    _, _, g20 = graph_case(20, rnd)
+    solve20 = median_time(lambda: solver.solve_exact(g20), 9)
+    names14, inter14, g14 = graph_case(14, rnd)
+    solve14 = median_time(lambda: solver.solve_exact(g14), 9)
+    py_solve14 = median_time(lambda: python_solve(names14, inter14), 3)
+    assert python_solve(names14, inter14) == solver.solve_exact(g14)
+
+    print(f"exact_ising_norm, 20 sites, 20 + 190 terms: {norm20 * 1e3:8.1f} ms median "
+          f"(target {TARGET * 1e3:.0f} ms: {'ok' if norm20 <= TARGET else 'MISSED'})")
+    print(f"  at 14 sites: native {norm14 * 1e3:.2f} ms, Python {py_norm14 * 1e3:.0f} ms, "
+          f"ratio {py_norm14 / norm14:.0f}x")
+    print(f"solve_exact, 20 variables, 190 interactions: {solve20 * 1e3:8.1f} ms median "
+          f"(target {TARGET * 1e3:.0f} ms: {'ok' if solve20 <= TARGET else 'MISSED'})")
+    print(f"  at 14 variables: native {solve14 * 1e3:.2f} ms, Python {py_solve14 * 1e3:.0f} ms, "
+          f"ratio {py_solve14 / solve14:.0f}x")
+
+
+if __name__ == "__main__":
+    main()
