@@ -26,6 +26,17 @@ CHILD = textwrap.dedent(
 LONG_CALLS = {
     "spectrum": ("q = [((i % 20, (i * 7) % 20), 0.5) for i in range(40000)]",
                  "talvo_core.qubo_energy_spectrum(q, 20)"),
+    "ising_norm": ("dj = [((i % 20, (i * 7) % 20), 0.5) for i in range(40000)]",
+                   "talvo_core.exact_ising_norm([], dj, 20)"),
+    "solve_exact": (
+        "from talvo_core import sim\n"
+        "vs = [sim.Variable(f'v{k}', 'spin') for k in range(20)]\n"
+        "its = [sim.Interaction(f'v{i % 20}', f'v{(i * 7) % 20}', 0.5) for i in range(40000)]\n"
+        "g = sim.LogicalGraph(vs, its)",
+        "sim.IsingSimulator().solve_exact(g)"),
+    "decoder": ("import random\nr = random.Random(3)\n"
+                "st = [[q for q in range(26) if r.random() < 0.5] for _ in range(26)]",
+                "talvo_core.logical_failure_probability(26, st, [0, 1, 2], 0.01)"),
 }
 
 

@@ -122,6 +122,7 @@ DecoderTable::DecoderTable(unsigned n, const std::vector<Mask>& masks) : n_(n), 
     std::uint32_t* slots = slots_.data();
     const Entry* lo_end = lo.data() + lo_size;
     for (std::size_t hi = 0; hi < hi_size; ++hi) {
+        if ((hi & 63) == 0) poll_interrupt();
         const std::uint32_t base_coord = hi_coord[hi];
         const std::uint32_t base_key = (hi_weight[hi] << kWeightShift) | static_cast<std::uint32_t>(hi << lo_bits);
         for (const Entry* e = lo.data(); e != lo_end; ++e) {
@@ -177,6 +178,7 @@ double DecoderTable::failure_sum(Mask logical, const std::vector<double>& weight
     const Entry* lo_end = lo.data() + lo_size;
     double sum = 0.0;
     for (std::size_t hi = 0; hi < hi_size; ++hi) {
+        if ((hi & 63) == 0) poll_interrupt();
         const std::uint32_t base = hi_coord[hi] | (parity((hi << lo_bits) & logical) << 31);
         const std::uint32_t base_weight = hi_weight[hi];
         for (const Entry* e = lo.data(); e != lo_end; ++e) {
