@@ -365,7 +365,8 @@ ClassBase::ClassBase(const char* name, const char* signature, const char* prose)
 
 PyTypeObject* ClassBase::create_from(std::vector<PyType_Slot> slots, int basicsize,
                                      std::vector<PyGetSetDef>& getset, std::vector<PyMethodDef>& methods) {
-    slots.push_back({Py_tp_doc, const_cast<char*>(doc_.c_str())});
+    // A class without a constructor and without prose has no docstring at all.
+    if (!doc_.empty()) slots.push_back({Py_tp_doc, const_cast<char*>(doc_.c_str())});
     if (getset.size() > 1) slots.push_back({Py_tp_getset, getset.data()});
     if (methods.size() > 1) slots.push_back({Py_tp_methods, methods.data()});
     slots.push_back({0, nullptr});

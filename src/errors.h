@@ -36,6 +36,12 @@ struct InvalidInput : std::runtime_error {
 // The fault of multiplying or adding sizes past 64 bits.
 [[noreturn]] inline void capacity_overflow() { throw Panic("capacity overflow"); }
 
+// Refuses, with std::bad_alloc (MemoryError in Python), a buffer of
+// count * elem_size bytes that the machine cannot hold: more than its physical
+// memory. A size that overflows 64 bits is a "capacity overflow" fault.
+// Call it before allocating anything whose size the caller chose.
+void check_allocation(std::uint64_t count, std::uint64_t elem_size);
+
 // Long computations call poll_interrupt() every few milliseconds of work on
 // the calling thread. The Python boundary installs the hook: it raises a
 // pending KeyboardInterrupt (or other signal error) by throwing, so the call
