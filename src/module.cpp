@@ -48,7 +48,11 @@ void add_member(PyObject* module, py::Member& member) {
 // The member table. Members are added in this order; each submodule is added
 // to talvo_core after its own members.
 void populate(PyObject* top) {
+    MEMBER(top, StackelbergSolver);
+    MEMBER(top, EquilibriumScore);
     MEMBER(top, qubo_energy_spectrum);
+    MEMBER(top, vrp_qubo_terms);
+    MEMBER(top, stoer_wagner_bisect);
 
     Ref sim = py::own(PyModule_New("sim"));
     add_object(top, sim.get());
