@@ -9,12 +9,7 @@ namespace talvo::frontends {
 
 namespace {
 
-// One contribution to the weight of the term {first, second}.
-struct Contribution {
-    std::uint32_t first;
-    std::uint32_t second;
-    double delta;
-};
+using Contribution = VrpContribution;
 
 // Stable counting sort of the contributions by `second`, then by `first`: a
 // two-digit radix sort on the key (first, second) with base M (the variable
@@ -101,16 +96,7 @@ VrpTerms vrp_qubo_terms(const std::vector<std::vector<double>>& dist, double pen
     }
 
     sort_by_key(items, m);
-
-    // Every key starts at 0.0 and receives its contributions in the order
-    // they were made above.
-    out.entries.reserve(items.size());
-    for (std::size_t k = 0; k < items.size();) {
-        const std::uint32_t first = items[k].first, second = items[k].second;
-        double weight = 0.0;
-        for (; k < items.size() && items[k].first == first && items[k].second == second; ++k) weight += items[k].delta;
-        out.entries.push_back({first, second, weight});
-    }
+    out.contributions = std::move(items);
     return out;
 }
 

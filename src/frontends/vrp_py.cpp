@@ -1,5 +1,8 @@
 // Python binding of the tour QUBO: the result dict is built directly, with
 // one str object per variable shared by every key that names it.
+#include <array>
+#include <cstring>
+
 #include "boundary.h"
 #include "frontends/vrp.h"
 
@@ -15,12 +18,28 @@ PyObject* build_terms_dict(const frontends::VrpTerms& terms) {
     names.reserve(terms.names.size());
     for (const auto& name : terms.names) names.push_back(py::own(py::to_py(name)));
 
+    // Most weights repeat (2A, -2A): equal bit patterns share one float
+    // object through a small direct-mapped cache.
+    constexpr std::size_t kSlots = 64;
+    std::array<std::uint64_t, kSlots> cached_bits{};
+    std::array<Ref, kSlots> cached;
+
     Ref dict = py::own(PyDict_New());
-    for (const auto& e : terms.entries) {
+    terms.for_each_entry([&](const frontends::VrpEntry& e) {
         Ref key = py::own(PyTuple_Pack(2, names[e.first].get(), names[e.second].get()));
-        Ref value = py::own(PyFloat_FromDouble(e.weight));
-        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) py::throw_error();
-    }
+        // A pair of strings can never be part of a reference cycle: keeping
+        // the key away from the cycle collector also keeps the dict untracked,
+        // so collections triggered while it fills never walk it.
+        PyObject_GC_UnTrack(key.get());
+        std::uint64_t bits;
+        std::memcpy(&bits, &e.weight, sizeof bits);
+        std::size_t slot = (bits ^ (bits >> 29) ^ (bits >> 47)) % kSlots;
+        if (!cached[slot] || cached_bits[slot] != bits) {
+            cached[slot] = py::own(PyFloat_FromDouble(e.weight));
+            cached_bits[slot] = bits;
+        }
+        if (PyDict_SetItem(dict.get(), key.get(), cached[slot].get()) < 0) py::throw_error();
+    });
     return dict.release();
 }
 

@@ -1,5 +1,6 @@
 #include "stackelberg/solver.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "errors.h"
@@ -20,8 +21,8 @@ double clamp(double x, double lo, double hi) {
 double score_kappa(double c, double gap, double b) {
     b = clamp(b, 0.0, 1.0);
     // The gap term saturates at 10; a NaN gap counts as saturated.
-    double g = (std::isnan(gap) || gap > 10.0 ? 10.0 : gap) / 10.0;
-    double kappa = (0.5 * c + 0.3 * g) + 0.2 * (1.0 - b);
+    const double g = (gap <= 10.0 ? gap : 10.0) / 10.0;
+    const double kappa = (0.5 * c + 0.3 * g) + 0.2 * (1.0 - b);
     return clamp(kappa, 0.0, 1.0);
 }
 
@@ -29,47 +30,61 @@ Recommendation solve(const StackelbergSolver& solver, const std::vector<double>&
                      const std::vector<double>& best_energies, const std::vector<double>& second_best_energies,
                      const std::vector<double>& chain_break_fractions, double current_chain_strength) {
     const std::size_t n = confidences.size();
-    std::vector<scoring::EquilibriumScore> scores;
-    scores.reserve(n);
+    // Iteration i reads the three other lists in this order, so the first
+    // short list at the first index it lacks is the fault.
+    std::size_t reach = n;
+    for (const auto* list : {&best_energies, &second_best_energies, &chain_break_fractions}) {
+        reach = std::min(reach, list->size());
+    }
+    if (reach < n) {
+        for (const auto* list : {&best_energies, &second_best_energies, &chain_break_fractions}) {
+            if (list->size() == reach) index_fault(reach, reach);
+        }
+    }
+    if (n == 0) index_fault(0, 0);  // no score to pick
+
+    std::vector<double> kappas(n);
     for (std::size_t i = 0; i < n; ++i) {
-        check_index(i, best_energies.size());
-        check_index(i, second_best_energies.size());
-        check_index(i, chain_break_fractions.size());
-        double c = confidences[i];
-        double gap = std::fabs(second_best_energies[i] - best_energies[i]);
-        scores.push_back({score_kappa(c, gap, chain_break_fractions[i]), c, gap, i, 0.0});
+        const double gap = std::fabs(second_best_energies[i] - best_energies[i]);
+        kappas[i] = score_kappa(confidences[i], gap, chain_break_fractions[i]);
     }
 
     double std_dev = 0.0;
     std::size_t best = 0;
     if (n >= 2) {
         double sum = 0.0;
-        for (const auto& s : scores) sum += s.kappa;
+        for (double k : kappas) sum += k;
         const double mean = sum / static_cast<double>(n);
         double squares = 0.0;
-        for (const auto& s : scores) {
-            double d = s.kappa - mean;
+        for (double k : kappas) {
+            const double d = k - mean;
             squares += d * d;
         }
         std_dev = std::sqrt(squares / static_cast<double>(n));
+        // Every kappa takes part in a comparison, so one NaN anywhere leaves
+        // the best iteration undefined.
+        for (double k : kappas) {
+            if (std::isnan(k)) panic("kappa values cannot be ordered: NaN met while choosing the best iteration");
+        }
         // Among equal maxima the last one wins.
+        double top = kappas[0];
         for (std::size_t k = 1; k < n; ++k) {
-            double a = scores[k].kappa, b = scores[best].kappa;
-            if (std::isnan(a) || std::isnan(b)) panic("kappa values cannot be ordered: NaN met while choosing the best iteration");
-            if (a >= b) best = k;
+            if (kappas[k] >= top) {
+                top = kappas[k];
+                best = k;
+            }
         }
     }
-    if (best >= scores.size()) index_fault(scores.size(), best);
-    for (auto& s : scores) s.kappa_std = std_dev;
 
     const double stability_penalty = clamp(5.0 * std_dev, 0.0, 0.9);
     const double effective_lr = solver.learning_rate * (1.0 - stability_penalty);
-    const scoring::EquilibriumScore& top = scores[best];
+    const double kappa = kappas[best];
     double recommended = current_chain_strength;
-    if (!(top.kappa >= solver.target_kappa)) {
-        recommended = current_chain_strength * ((1.0 - top.kappa) * effective_lr + 1.0);
+    if (!(kappa >= solver.target_kappa)) {
+        recommended = current_chain_strength * ((1.0 - kappa) * effective_lr + 1.0);
     }
-    return {recommended, top};
+    const double gap = std::fabs(second_best_energies[best] - best_energies[best]);
+    return {recommended, {kappa, confidences[best], gap, best, std_dev}};
 }
 
 }  // namespace talvo::stackelberg
