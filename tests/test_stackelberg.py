@@ -184,7 +184,7 @@ def test_classes():
     score = s.solve([1.0], [0.0], [0.0], [0.0], 1.0)[1]
     with pytest.raises(AttributeError):
         score.kappa = 0.0
-    assert "EquilibriumScore(" not in repr(s)
+    assert repr(s).startswith("<StackelbergSolver object at ")
 
 
 def test_repr_rounding():
@@ -195,6 +195,10 @@ def test_repr_rounding():
         assert fixed4(conf) == text
         score = s.solve([conf], [0.0], [0.0], [0.0], 1.0)[1]
         assert repr(score).startswith(f"EquilibriumScore(kappa={fixed4(score.kappa)}, confidence={text}, ")
+    score = s.solve([1.0] * 4, [2.0] * 4, [2.0] * 4, [0.0] * 4, 1.0)[1]
+    assert repr(score) == (
+        "EquilibriumScore(kappa=0.7000, confidence=1.0000, energy_gap=0.0000, kappa_std=0.0000, iterations=3)"
+    )
     score = s.solve([1.0, 0.0, 0.4, 1.0], [0.0] * 4, [0.0] * 4, [0.0] * 4, 1.0)[1]
     assert repr(score) == (
         "EquilibriumScore(kappa=0.7000, confidence=1.0000, energy_gap=0.0000, kappa_std=0.2121, iterations=3)"
