@@ -48,14 +48,18 @@ void add_member(PyObject* module, py::Member& member) {
 // The member table. Members are added in this order; each submodule is added
 // to talvo_core after its own members.
 void populate(PyObject* top) {
+    MEMBER(top, StackelbergSolver);
+    MEMBER(top, EquilibriumScore);
     MEMBER(top, apply_detuning_correction);
     MEMBER(top, apply_coupling_correction);
     MEMBER(top, apply_rabi_correction);
     MEMBER(top, qubo_criticality);
     MEMBER(top, exact_ising_norm);
     MEMBER(top, qubo_energy_spectrum);
+    MEMBER(top, vrp_qubo_terms);
     MEMBER(top, build_ecc_lookup_table);
     MEMBER(top, logical_failure_probability);
+    MEMBER(top, stoer_wagner_bisect);
 
     Ref sim = py::own(PyModule_New("sim"));
     MEMBER(sim.get(), IsingSimulator);
