@@ -33,6 +33,10 @@ struct InvalidInput : std::runtime_error {
                 std::to_string(index));
 }
 
+// The fault of comparing values that have no order (a NaN) where an order is
+// required.
+[[noreturn]] inline void unordered_fault() { throw Panic("called `Option::unwrap()` on a `None` value"); }
+
 // The fault of multiplying or adding sizes past 64 bits.
 [[noreturn]] inline void capacity_overflow() { throw Panic("capacity overflow"); }
 

@@ -25,7 +25,7 @@ Ranked qubo_criticality(const QuboTerms& terms, std::uint64_t n_vars) {
     // Every element takes part in at least one comparison of a sort of two or
     // more, so any NaN makes the order undefined.
     if (n_vars >= 2 && std::any_of(weight.begin(), weight.end(), [](double w) { return std::isnan(w); }))
-        panic("called `Option::unwrap()` on a `None` value");
+        unordered_fault();
     std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
     return ranked;
 }

@@ -64,7 +64,7 @@ Recommendation solve(const StackelbergSolver& solver, const std::vector<double>&
         // Every kappa takes part in a comparison, so one NaN anywhere leaves
         // the best iteration undefined.
         for (double k : kappas) {
-            if (std::isnan(k)) panic("kappa values cannot be ordered: NaN met while choosing the best iteration");
+            if (std::isnan(k)) unordered_fault();
         }
         // Among equal maxima the last one wins.
         double top = kappas[0];
