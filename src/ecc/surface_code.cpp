@@ -9,6 +9,10 @@ SurfaceCodePatch build_surface_code(std::uint64_t d) {
     p.distance = d;
     std::uint64_t n;
     if (__builtin_mul_overflow(d, d, &n)) capacity_overflow();
+    // The patch and then its Python form take a few hundred bytes per data
+    // qubit: refuse a distance whose patch the machine cannot hold up front,
+    // rather than be killed half way.
+    check_allocation(n, 256);
 
     p.data_qubits.reserve(n);
     for (std::uint64_t q = 0; q < n; ++q) p.data_qubits.push_back(q);

@@ -22,6 +22,7 @@ struct FreeDeleter {
 std::unique_ptr<double[], FreeDeleter> zero_matrix(std::uint64_t n) {
     constexpr std::uint64_t limit = std::numeric_limits<std::size_t>::max() / sizeof(double);
     if (n != 0 && n > limit / n) throw std::bad_alloc();
+    check_allocation(n * n, sizeof(double));
     auto* p = static_cast<double*>(std::calloc(static_cast<std::size_t>(n * n), sizeof(double)));
     if (!p) throw std::bad_alloc();
     return std::unique_ptr<double[], FreeDeleter>(p);

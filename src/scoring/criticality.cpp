@@ -10,6 +10,9 @@ namespace talvo::scoring {
 
 Ranked qubo_criticality(const QuboTerms& terms, std::uint64_t n_vars) {
     if (n_vars > Ranked().max_size()) throw std::bad_alloc();
+    // The ranking and its Python form (a tuple of an int and a float per
+    // variable) take about 128 bytes a variable.
+    check_allocation(n_vars, 128);
     std::vector<double> weight(n_vars, 0.0);
     for (const QuboTerm& t : terms) {
         if (t.i >= n_vars || t.j >= n_vars) continue;
