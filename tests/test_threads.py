@@ -10,18 +10,17 @@ import fuzzing
 
 
 def plain(value):
-    """A comparable form of a result: module records by their attributes."""
+    """A comparable form of a result: floats by their bits, records by their attributes."""
     if isinstance(value, (list, tuple)):
         return type(value)(plain(v) for v in value)
     if isinstance(value, dict):
         return {k: plain(v) for k, v in value.items()}
-    if type(value).__module__ == "builtins" and hasattr(type(value), "__text_signature__") is False:
+    if isinstance(value, float):
+        return value.hex()
+    if isinstance(value, (int, str, type(None))):
         return value
-    names = [n for n in dir(type(value)) if not n.startswith("_")]
-    if names and not isinstance(value, (int, float, str)):
-        return (type(value).__name__,) + tuple(plain(getattr(value, n)) for n in names
-                                               if not callable(getattr(value, n)))
-    return value
+    names = [n for n in dir(type(value)) if not n.startswith("_") and not callable(getattr(value, n))]
+    return (type(value).__name__,) + tuple(plain(getattr(value, n)) for n in names)
 
 
 def calls():
