@@ -49,6 +49,7 @@ void add_member(PyObject* module, py::Member& member) {
 // to talvo_core after its own members.
 void populate(PyObject* top) {
     MEMBER(top, qubo_energy_spectrum);
+    MEMBER(top, simulate_qubo_runs);
 
     Ref sim = py::own(PyModule_New("sim"));
     add_object(top, sim.get());
@@ -60,6 +61,9 @@ void populate(PyObject* top) {
     add_object(top, ecc.get());
 
     Ref cutting = py::own(PyModule_New("cutting"));
+    MEMBER(cutting.get(), SubcircuitSampleCounts);
+    MEMBER(cutting.get(), SampleCoefficient);
+    MEMBER(cutting.get(), reconstruct_expectation);
     add_object(top, cutting.get());
 }
 
