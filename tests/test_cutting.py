@@ -69,7 +69,7 @@ coefficients = st.one_of(st.floats(width=64), st.sampled_from([0.0, -0.0, 1.0, 0
 def cases(draw):
     labels = draw(st.lists(st.sampled_from(["A", "B", 'q"1', "é"]), min_size=1, max_size=3))
     samples = draw(st.lists(st.integers(0, 6), max_size=6))
-    bits = st.text(st.sampled_from("01 x"), max_size=5)
+    bits = st.text(st.sampled_from("01 x\u00e91"), max_size=19)
     big = draw(st.booleans())
     records = []
     for s in sorted(set(samples)) + draw(st.lists(st.integers(0, 9), max_size=2)):

@@ -1,9 +1,9 @@
 #include "cutting/reconstruct.h"
 
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <new>
-#include <string_view>
 #include <unordered_map>
 
 #include "errors.h"
@@ -18,8 +18,8 @@ std::string repr(const SampleCoefficient& c) {
 }
 
 std::string repr(const SubcircuitSampleCounts& c) {
-    return "SubcircuitSampleCounts(sample_index=" + std::to_string(c.sample_index) +
-           ", subcircuit_label=" + quote(c.subcircuit_label) + ", shots=" + std::to_string(c.shots) + ")";
+    return "SubcircuitSampleCounts(sample_index=" + std::to_string(c->sample_index) +
+           ", subcircuit_label=" + quote(c->subcircuit_label) + ", shots=" + std::to_string(c->shots) + ")";
 }
 
 namespace {
@@ -28,44 +28,118 @@ std::string describe(std::uint64_t sample, std::string_view label) {
     return "for sample " + std::to_string(sample) + " / subcircuit " + quote(label);
 }
 
-// Only the character '1' counts; in UTF-8 its byte never occurs inside
-// another character, so counting bytes counts characters.
-bool odd_parity(const std::string& bits) {
-    unsigned ones = 0;
-    for (char ch : bits) ones += ch == '1';
-    return ones & 1u;
+// Whether bitstring k of `h` holds an odd number of '1' characters. In UTF-8
+// the byte of '1' never occurs inside another character, so counting bytes
+// counts characters. Eight bytes at a time (the padding after the text keeps
+// every read in bounds): bytes equal to '1' become zero, each zero byte among
+// the first `len` is marked by a 1 in its lowest bit, and the marks are folded
+// by exclusive or into the parity.
+bool odd_ones(const Histogram& h, std::size_t k) {
+    constexpr std::uint64_t kOnes = 0x3131313131313131ULL, kLow = 0x7f7f7f7f7f7f7f7fULL;
+    const char* p = h.text.data() + h.begin(k);
+    std::size_t len = h.ends[k] - h.begin(k);
+    std::uint64_t marks = 0;
+    for (;;) {
+        std::uint64_t w;
+        std::memcpy(&w, p, 8);
+        w ^= kOnes;
+        std::uint64_t zero = (~(((w & kLow) + kLow) | w | kLow)) >> 7;  // 1 in each zero byte
+        if (len <= 8) {
+            if (len < 8) zero &= (std::uint64_t{1} << (8 * len)) - 1;  // little-endian: first bytes are low
+            marks ^= zero;
+            break;
+        }
+        marks ^= zero;
+        p += 8;
+        len -= 8;
+    }
+    marks ^= marks >> 32;
+    marks ^= marks >> 16;
+    marks ^= marks >> 8;
+    return marks & 1u;
 }
 
-// The lookup key: a sample index and the number of its label among the
-// distinct labels met.
-struct Key {
-    std::uint64_t sample;
-    std::uint32_t label;
-    bool operator==(const Key&) const = default;
-};
+std::uint64_t mix(std::uint64_t z) {
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
 
-struct KeyHash {
-    std::size_t operator()(const Key& k) const {
-        std::uint64_t z = k.sample + 0x9e3779b97f4a7c15ULL * (std::uint64_t{k.label} + 1);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return static_cast<std::size_t>(z ^ (z >> 31));
+// (sample index, label number) -> record position, open addressing with
+// linear probing; sized once for every record.
+class RecordTable {
+public:
+    explicit RecordTable(std::size_t n) {
+        std::size_t cap = 16;
+        while (cap < 2 * n) cap *= 2;
+        slots_.assign(cap, Slot{0, kEmpty, 0});
+        mask_ = cap - 1;
     }
+
+    // Inserts the key unless present; returns false when it was.
+    bool insert(std::uint64_t sample, std::uint32_t label, std::uint32_t record) {
+        for (std::size_t at = hash(sample, label);; at = (at + 1) & mask_) {
+            Slot& s = slots_[at];
+            if (s.label == kEmpty) {
+                s = {sample, label, record};
+                return true;
+            }
+            if (s.sample == sample && s.label == label) return false;
+        }
+    }
+
+    // The record of the key, or npos.
+    std::uint32_t find(std::uint64_t sample, std::uint32_t label) const {
+        for (std::size_t at = hash(sample, label);; at = (at + 1) & mask_) {
+            const Slot& s = slots_[at];
+            if (s.label == kEmpty) return npos;
+            if (s.sample == sample && s.label == label) return s.record;
+        }
+    }
+
+    static constexpr std::uint32_t npos = std::numeric_limits<std::uint32_t>::max();
+
+private:
+    static constexpr std::uint32_t kEmpty = std::numeric_limits<std::uint32_t>::max();
+    struct Slot {
+        std::uint64_t sample;
+        std::uint32_t label;
+        std::uint32_t record;
+    };
+    // Runs of 8 consecutive sample indices of one label land in 8 adjacent
+    // slots at a scattered place, so a walk over consecutive samples reads
+    // the table in order.
+    std::size_t hash(std::uint64_t sample, std::uint32_t label) const {
+        std::uint64_t block = mix((sample >> 3) ^ (std::uint64_t{label} * 0x9e3779b97f4a7c15ULL));
+        return static_cast<std::size_t>((block << 3) | (sample & 7)) & mask_;
+    }
+    std::vector<Slot> slots_;
+    std::size_t mask_;
 };
 
 }  // namespace
 
-double subcircuit_expectation(const SubcircuitSampleCounts& c) {
-    if (c.shots == 0) {
-        throw InvalidInput("SubcircuitSampleCounts " + describe(c.sample_index, c.subcircuit_label) +
-                           " has shots == 0");
-    }
+namespace {
+
+std::string zero_shots_message(const SampleCounts& c) {
+    return "SubcircuitSampleCounts " + describe(c.sample_index, c.subcircuit_label) + " has shots == 0";
+}
+
+// The parity-signed histogram sum, counts added in histogram order from 0.0.
+double signed_sum(const Histogram& h) {
     double sum = 0.0;
-    for (const auto& [bits, count] : *c.counts) {
-        double n = static_cast<double>(count);
-        sum += odd_parity(bits) ? -n : n;
+    for (std::size_t k = 0; k < h.size(); ++k) {
+        double n = static_cast<double>(h.counts[k]);
+        sum += odd_ones(h, k) ? -n : n;
     }
-    return sum / static_cast<double>(c.shots);
+    return sum;
+}
+
+}  // namespace
+
+double subcircuit_expectation(const SampleCounts& c) {
+    if (c.shots == 0) throw InvalidInput(zero_shots_message(c));
+    return signed_sum(c.counts) / static_cast<double>(c.shots);
 }
 
 double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts,
@@ -76,20 +150,24 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     // Number the distinct labels: those asked for first, then the others.
     std::unordered_map<std::string_view, std::uint32_t> label_ids;
     label_ids.reserve(subcircuit_labels.size() + 16);
+    std::string_view last_label;
+    std::uint32_t last_id = 0;
     auto label_id = [&](std::string_view s) {
-        return label_ids.try_emplace(s, static_cast<std::uint32_t>(label_ids.size())).first->second;
+        if (!label_ids.empty() && s == last_label) return last_id;  // records often come label by label
+        last_label = s;
+        last_id = label_ids.try_emplace(s, static_cast<std::uint32_t>(label_ids.size())).first->second;
+        return last_id;
     };
     std::vector<std::uint32_t> wanted(subcircuit_labels.size());
     for (std::size_t l = 0; l < subcircuit_labels.size(); ++l) wanted[l] = label_id(subcircuit_labels[l]);
 
     // Every record goes into the table, also those no coefficient uses, so
     // that any repeated (sample, label) is reported.
-    std::unordered_map<Key, std::size_t, KeyHash> table;
-    table.reserve(counts.size());
+    if (counts.size() >= RecordTable::npos) throw std::bad_alloc();
+    RecordTable table(counts.size());
     for (std::size_t r = 0; r < counts.size(); ++r) {
-        const SubcircuitSampleCounts& c = counts[r];
-        Key key{c.sample_index, label_id(c.subcircuit_label)};
-        if (!table.try_emplace(key, r).second) {
+        const SampleCounts& c = *counts[r];
+        if (!table.insert(c.sample_index, label_id(c.subcircuit_label), static_cast<std::uint32_t>(r))) {
             throw InvalidInput("duplicate SubcircuitSampleCounts " + describe(c.sample_index, c.subcircuit_label));
         }
     }
@@ -97,27 +175,44 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     // Presence of every (sample, label) pair, coefficient-major; the records
     // found are kept for the terms.
     const std::size_t n_labels = subcircuit_labels.size();
-    if (coefficients.size() > std::numeric_limits<std::size_t>::max() / sizeof(std::size_t) / n_labels) {
+    if (coefficients.size() > std::numeric_limits<std::ptrdiff_t>::max() / sizeof(std::uint32_t) / n_labels) {
         throw std::bad_alloc();
     }
-    std::vector<std::size_t> used(coefficients.size() * n_labels);
+    std::vector<std::uint32_t> used(coefficients.size() * n_labels);
+    std::vector<std::uint8_t> needed(counts.size(), 0);
     for (std::size_t s = 0; s < coefficients.size(); ++s) {
         for (std::size_t l = 0; l < n_labels; ++l) {
-            auto it = table.find(Key{coefficients[s].sample_index, wanted[l]});
-            if (it == table.end()) {
+            std::uint32_t r = table.find(coefficients[s].sample_index, wanted[l]);
+            if (r == RecordTable::npos) {
                 throw InvalidInput("missing SubcircuitSampleCounts " +
                                    describe(coefficients[s].sample_index, subcircuit_labels[l]));
             }
-            used[s * n_labels + l] = it->second;
+            used[s * n_labels + l] = r;
+            needed[r] = 1;
         }
     }
 
-    // One term per coefficient on the pool, then the sum in coefficient order.
+    // On the pool: first the expectation of every record in use, walking the
+    // records in list order (the order they sit in memory), then one term per
+    // coefficient from those. A record's expectation is the same whichever
+    // term reads it. A zero-shot record fails the term that meets it, so
+    // within one sample the first such label in list order is reported.
+    std::vector<double> expectation(counts.size());
+    pool::for_each(counts.size(), [&](std::size_t r) {
+        const SampleCounts& c = *counts[r];
+        if (needed[r] && c.shots != 0) expectation[r] = signed_sum(c.counts) / static_cast<double>(c.shots);
+        if (needed[r] && c.shots == 0) needed[r] = 2;
+    });
     std::vector<double> terms = pool::map<double>(coefficients.size(), [&](std::size_t s) {
         double product = 1.0;
-        for (std::size_t l = 0; l < n_labels; ++l) product = product * subcircuit_expectation(counts[used[s * n_labels + l]]);
+        for (std::size_t l = 0; l < n_labels; ++l) {
+            std::uint32_t r = used[s * n_labels + l];
+            if (needed[r] == 2) throw InvalidInput(zero_shots_message(*counts[r]));
+            product = product * expectation[r];
+        }
         return coefficients[s].coefficient * product;
     });
+    // The sum in coefficient order.
     double sum = -0.0;
     for (double t : terms) sum += t;
     return sum;

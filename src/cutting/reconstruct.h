@@ -6,13 +6,34 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace talvo::cutting {
 
-// Measured bitstring -> shot count, in the order given.
-using Histogram = std::vector<std::pair<std::string, std::uint64_t>>;
+// Measured bitstring -> shot count, in the order given. The bitstrings are
+// stored back to back (followed by 8 zero bytes, so any 8-byte read starting
+// inside the text stays in bounds) and one pass over a histogram reads one
+// block of text.
+struct Histogram {
+    std::string text;               // all bitstrings, concatenated, then the padding
+    std::vector<std::size_t> ends;  // end of bitstring k in `text`
+    std::vector<std::uint64_t> counts;
+
+    std::size_t size() const { return counts.size(); }
+    std::size_t begin(std::size_t k) const { return k == 0 ? 0 : ends[k - 1]; }
+    std::string_view bits(std::size_t k) const {
+        return std::string_view(text).substr(begin(k), ends[k] - begin(k));
+    }
+    void add(std::string_view bits, std::uint64_t count) {
+        text.append(bits);
+        ends.push_back(text.size());
+        counts.push_back(count);
+    }
+    // Call once after the last add().
+    void finish() { text.append(8, '\0'); }
+};
 
 // The real coefficient of one joint sample.
 struct SampleCoefficient {
@@ -20,13 +41,19 @@ struct SampleCoefficient {
     double coefficient = 0.0;
 };
 
-// The histogram of one sub-circuit run for one joint sample. Immutable once
-// built, so copies share the histogram.
-struct SubcircuitSampleCounts {
+struct SampleCounts {
     std::string subcircuit_label;
-    std::shared_ptr<const Histogram> counts;
+    Histogram counts;
     std::uint64_t sample_index = 0;
     std::uint64_t shots = 0;
+};
+
+// The histogram of one sub-circuit run for one joint sample. Immutable once
+// built, so copies share one body.
+struct SubcircuitSampleCounts {
+    std::shared_ptr<const SampleCounts> body;
+    const SampleCounts& operator*() const { return *body; }
+    const SampleCounts* operator->() const { return body.get(); }
 };
 
 std::string repr(const SampleCoefficient& c);
@@ -34,7 +61,7 @@ std::string repr(const SubcircuitSampleCounts& c);
 
 // The parity-signed histogram sum over `shots`: a bitstring with an odd number
 // of '1' characters counts negatively. Throws InvalidInput for zero shots.
-double subcircuit_expectation(const SubcircuitSampleCounts& c);
+double subcircuit_expectation(const SampleCounts& c);
 
 // sum over coefficients (in order, from -0.0) of
 //   coefficient * prod over labels (in order) of subcircuit_expectation(record),

@@ -13,13 +13,24 @@ namespace {
 
 // A new dict with the record's histogram.
 Ref counts_dict(const SubcircuitSampleCounts& c) {
+    const cutting::Histogram& h = c->counts;
     Ref dict = py::own(PyDict_New());
-    for (const auto& [bits, count] : *c.counts) {
-        Ref key = py::own(py::to_py(bits));
-        Ref value = py::own(py::to_py(count));
+    for (std::size_t k = 0; k < h.size(); ++k) {
+        std::string_view bits = h.bits(k);
+        Ref key = py::own(PyUnicode_FromStringAndSize(bits.data(), static_cast<Py_ssize_t>(bits.size())));
+        Ref value = py::own(py::to_py(h.counts[k]));
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) py::throw_error();
     }
     return dict;
+}
+
+const std::string& label_of(const SubcircuitSampleCounts& c) { return c->subcircuit_label; }
+std::uint64_t sample_of(const SubcircuitSampleCounts& c) { return c->sample_index; }
+std::uint64_t shots_of(const SubcircuitSampleCounts& c) { return c->shots; }
+
+template <auto F>
+py::Attribute computed(const char* name) {
+    return {name, &py::computed_get<SubcircuitSampleCounts, F>, nullptr, nullptr};
 }
 
 }  // namespace
@@ -58,10 +69,10 @@ py::Member& member_SubcircuitSampleCounts() {
         "`qpd_factor * obs_outcome` of `qiskit_addon_cutting.reconstruct_expectation_values`,\n"
         "because (-1)^popcount(qpd) * (-1)^popcount(obs) = (-1)^popcount(qpd ++ obs).",
         {
-            py::readonly<&SubcircuitSampleCounts::subcircuit_label>("subcircuit_label"),
-            py::Attribute{"counts", &py::computed_get<SubcircuitSampleCounts, &counts_dict>, nullptr, nullptr},
-            py::readonly<&SubcircuitSampleCounts::sample_index>("sample_index"),
-            py::readonly<&SubcircuitSampleCounts::shots>("shots"),
+            computed<&label_of>("subcircuit_label"),
+            computed<&counts_dict>("counts"),
+            computed<&sample_of>("sample_index"),
+            computed<&shots_of>("shots"),
         },
         {},
         [](const Args& a) -> SubcircuitSampleCounts {
@@ -69,8 +80,13 @@ py::Member& member_SubcircuitSampleCounts() {
             auto label = a.get<std::string>(1);
             auto counts = a.get<py::Dict<std::string, std::uint64_t>>(2);
             auto shots = a.get<std::uint64_t>(3);
-            return {std::move(label), std::make_shared<const cutting::Histogram>(std::move(counts.items)),
-                    sample_index, shots};
+            auto body = std::make_shared<cutting::SampleCounts>();
+            body->subcircuit_label = std::move(label);
+            for (const auto& [bits, count] : counts.items) body->counts.add(bits, count);
+            body->counts.finish();
+            body->sample_index = sample_index;
+            body->shots = shots;
+            return {std::move(body)};
         },
         [](const SubcircuitSampleCounts& c) { return cutting::repr(c); },
     });
