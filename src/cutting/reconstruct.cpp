@@ -117,13 +117,12 @@ private:
     std::size_t mask_;
 };
 
-}  // namespace
-
-namespace {
-
 std::string zero_shots_message(const SampleCounts& c) {
     return "SubcircuitSampleCounts " + describe(c.sample_index, c.subcircuit_label) + " has shots == 0";
 }
+
+// What a record is to the terms.
+enum : std::uint8_t { kUnused = 0, kUsed = 1, kZeroShots = 2 };
 
 // The parity-signed histogram sum, counts added in histogram order from 0.0.
 double signed_sum(const Histogram& h) {
@@ -136,11 +135,6 @@ double signed_sum(const Histogram& h) {
 }
 
 }  // namespace
-
-double subcircuit_expectation(const SampleCounts& c) {
-    if (c.shots == 0) throw InvalidInput(zero_shots_message(c));
-    return signed_sum(c.counts) / static_cast<double>(c.shots);
-}
 
 double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts,
                                const std::vector<SampleCoefficient>& coefficients,
@@ -179,7 +173,7 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
         throw std::bad_alloc();
     }
     std::vector<std::uint32_t> used(coefficients.size() * n_labels);
-    std::vector<std::uint8_t> needed(counts.size(), 0);
+    std::vector<std::uint8_t> needed(counts.size(), kUnused);
     for (std::size_t s = 0; s < coefficients.size(); ++s) {
         for (std::size_t l = 0; l < n_labels; ++l) {
             std::uint32_t r = table.find(coefficients[s].sample_index, wanted[l]);
@@ -188,7 +182,7 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
                                    describe(coefficients[s].sample_index, subcircuit_labels[l]));
             }
             used[s * n_labels + l] = r;
-            needed[r] = 1;
+            needed[r] = kUsed;
         }
     }
 
@@ -199,15 +193,19 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     // within one sample the first such label in list order is reported.
     std::vector<double> expectation(counts.size());
     pool::for_each(counts.size(), [&](std::size_t r) {
+        if (needed[r] == kUnused) return;
         const SampleCounts& c = *counts[r];
-        if (needed[r] && c.shots != 0) expectation[r] = signed_sum(c.counts) / static_cast<double>(c.shots);
-        if (needed[r] && c.shots == 0) needed[r] = 2;
+        if (c.shots == 0) {
+            needed[r] = kZeroShots;
+        } else {
+            expectation[r] = signed_sum(c.counts) / static_cast<double>(c.shots);
+        }
     });
     std::vector<double> terms = pool::map<double>(coefficients.size(), [&](std::size_t s) {
         double product = 1.0;
         for (std::size_t l = 0; l < n_labels; ++l) {
             std::uint32_t r = used[s * n_labels + l];
-            if (needed[r] == 2) throw InvalidInput(zero_shots_message(*counts[r]));
+            if (needed[r] == kZeroShots) throw InvalidInput(zero_shots_message(*counts[r]));
             product = product * expectation[r];
         }
         return coefficients[s].coefficient * product;

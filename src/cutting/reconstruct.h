@@ -59,12 +59,10 @@ struct SubcircuitSampleCounts {
 std::string repr(const SampleCoefficient& c);
 std::string repr(const SubcircuitSampleCounts& c);
 
-// The parity-signed histogram sum over `shots`: a bitstring with an odd number
-// of '1' characters counts negatively. Throws InvalidInput for zero shots.
-double subcircuit_expectation(const SampleCounts& c);
-
 // sum over coefficients (in order, from -0.0) of
-//   coefficient * prod over labels (in order) of subcircuit_expectation(record),
+//   coefficient * prod over labels (in order) of e(record),
+// where e is the histogram sum over `shots`, a bitstring with an odd number of
+// '1' characters counting negatively (a used record with zero shots fails),
 // after checking that every (sample, label) pair has exactly one record.
 // Throws InvalidInput with the message of the first problem found.
 double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts,
