@@ -1,5 +1,7 @@
 #include "cutting/reconstruct.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -32,8 +34,8 @@ std::string describe(std::uint64_t sample, std::string_view label) {
 // the byte of '1' never occurs inside another character, so counting bytes
 // counts characters. Eight bytes at a time (the padding after the text keeps
 // every read in bounds): bytes equal to '1' become zero, each zero byte among
-// the first `len` is marked by a 1 in its lowest bit, and the marks are folded
-// by exclusive or into the parity.
+// the first `len` is marked by a 1 in its lowest byte bit, the marks of all
+// words are combined byte-wise by exclusive or, and the bytes are summed.
 bool odd_ones(const Histogram& h, std::size_t k) {
     constexpr std::uint64_t kOnes = 0x3131313131313131ULL, kLow = 0x7f7f7f7f7f7f7f7fULL;
     const char* p = h.text.data() + h.begin(k);
@@ -53,10 +55,8 @@ bool odd_ones(const Histogram& h, std::size_t k) {
         p += 8;
         len -= 8;
     }
-    marks ^= marks >> 32;
-    marks ^= marks >> 16;
-    marks ^= marks >> 8;
-    return marks & 1u;
+    // The bytes of `marks` are 0 or 1: their sum is in the top byte.
+    return ((marks * 0x0101010101010101ULL) >> 56) & 1u;
 }
 
 std::uint64_t mix(std::uint64_t z) {
@@ -65,11 +65,21 @@ std::uint64_t mix(std::uint64_t z) {
     return z ^ (z >> 31);
 }
 
-// (sample index, label number) -> record position, open addressing with
-// linear probing; sized once for every record.
+// (sample index, label number) -> record position. Sample indices usually
+// fill a range 0..N-1: then the table is a plain array over (sample - lowest)
+// x label. Otherwise it is hashed, with open addressing and linear probing.
 class RecordTable {
 public:
-    explicit RecordTable(std::size_t n) {
+    static constexpr std::uint32_t npos = std::numeric_limits<std::uint32_t>::max();
+
+    RecordTable(std::size_t n, std::uint64_t lowest, std::uint64_t highest, std::uint32_t n_labels)
+        : lowest_(lowest), n_labels_(n_labels) {
+        std::uint64_t span = highest - lowest;  // records exist, so highest >= lowest
+        if (n > 0 && span < 4 * n && (span + 1) * n_labels <= 4 * n + 64) {
+            dense_.assign(static_cast<std::size_t>(span + 1) * n_labels, npos);
+            span_ = span;
+            return;
+        }
         std::size_t cap = 16;
         while (cap < 2 * n) cap *= 2;
         slots_.assign(cap, Slot{0, kEmpty, 0});
@@ -78,6 +88,12 @@ public:
 
     // Inserts the key unless present; returns false when it was.
     bool insert(std::uint64_t sample, std::uint32_t label, std::uint32_t record) {
+        if (!dense_.empty()) {
+            std::uint32_t& at = dense_[static_cast<std::size_t>(sample - lowest_) * n_labels_ + label];
+            if (at != npos) return false;
+            at = record;
+            return true;
+        }
         for (std::size_t at = hash(sample, label);; at = (at + 1) & mask_) {
             Slot& s = slots_[at];
             if (s.label == kEmpty) {
@@ -90,6 +106,10 @@ public:
 
     // The record of the key, or npos.
     std::uint32_t find(std::uint64_t sample, std::uint32_t label) const {
+        if (!dense_.empty()) {
+            if (sample < lowest_ || sample - lowest_ > span_ || label >= n_labels_) return npos;
+            return dense_[static_cast<std::size_t>(sample - lowest_) * n_labels_ + label];
+        }
         for (std::size_t at = hash(sample, label);; at = (at + 1) & mask_) {
             const Slot& s = slots_[at];
             if (s.label == kEmpty) return npos;
@@ -97,10 +117,8 @@ public:
         }
     }
 
-    static constexpr std::uint32_t npos = std::numeric_limits<std::uint32_t>::max();
-
 private:
-    static constexpr std::uint32_t kEmpty = std::numeric_limits<std::uint32_t>::max();
+    static constexpr std::uint32_t kEmpty = npos;
     struct Slot {
         std::uint64_t sample;
         std::uint32_t label;
@@ -113,8 +131,13 @@ private:
         std::uint64_t block = mix((sample >> 3) ^ (std::uint64_t{label} * 0x9e3779b97f4a7c15ULL));
         return static_cast<std::size_t>((block << 3) | (sample & 7)) & mask_;
     }
+
+    std::uint64_t lowest_;
+    std::uint64_t span_ = 0;
+    std::uint32_t n_labels_;
+    std::vector<std::uint32_t> dense_;
     std::vector<Slot> slots_;
-    std::size_t mask_;
+    std::size_t mask_ = 0;
 };
 
 std::string zero_shots_message(const SampleCounts& c) {
@@ -128,8 +151,10 @@ enum : std::uint8_t { kUnused = 0, kUsed = 1, kZeroShots = 2 };
 double signed_sum(const Histogram& h) {
     double sum = 0.0;
     for (std::size_t k = 0; k < h.size(); ++k) {
-        double n = static_cast<double>(h.counts[k]);
-        sum += odd_ones(h, k) ? -n : n;
+        // Negation flips the sign bit; done without a branch, as parities
+        // are as good as random.
+        std::uint64_t n = std::bit_cast<std::uint64_t>(static_cast<double>(h.counts[k]));
+        sum += std::bit_cast<double>(n ^ (std::uint64_t{odd_ones(h, k)} << 63));
     }
     return sum;
 }
@@ -158,10 +183,18 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     // Every record goes into the table, also those no coefficient uses, so
     // that any repeated (sample, label) is reported.
     if (counts.size() >= RecordTable::npos) throw std::bad_alloc();
-    RecordTable table(counts.size());
+    std::vector<std::uint32_t> record_label(counts.size());
+    std::uint64_t lowest = std::numeric_limits<std::uint64_t>::max(), highest = 0;
     for (std::size_t r = 0; r < counts.size(); ++r) {
         const SampleCounts& c = *counts[r];
-        if (!table.insert(c.sample_index, label_id(c.subcircuit_label), static_cast<std::uint32_t>(r))) {
+        record_label[r] = label_id(c.subcircuit_label);
+        lowest = std::min(lowest, c.sample_index);
+        highest = std::max(highest, c.sample_index);
+    }
+    RecordTable table(counts.size(), lowest, highest, static_cast<std::uint32_t>(label_ids.size()));
+    for (std::size_t r = 0; r < counts.size(); ++r) {
+        const SampleCounts& c = *counts[r];
+        if (!table.insert(c.sample_index, record_label[r], static_cast<std::uint32_t>(r))) {
             throw InvalidInput("duplicate SubcircuitSampleCounts " + describe(c.sample_index, c.subcircuit_label));
         }
     }
