@@ -68,11 +68,13 @@ coefficients = st.one_of(st.floats(width=64), st.sampled_from([0.0, -0.0, 1.0, 0
 @st.composite
 def cases(draw):
     labels = draw(st.lists(st.sampled_from(["A", "B", 'q"1', "é"]), min_size=1, max_size=3))
-    samples = draw(st.lists(st.integers(0, 6), max_size=6))
+    # dense sample indices (the usual 0..N-1) or scattered ones
+    index = st.integers(0, 6) if draw(st.booleans()) else st.sampled_from([0, 3, 999, 2**33, 10**12 + 7, 2**64 - 1])
+    samples = draw(st.lists(index, max_size=6))
     bits = st.text(st.sampled_from("01 x\u00e91"), max_size=19)
     big = draw(st.booleans())
     records = []
-    for s in sorted(set(samples)) + draw(st.lists(st.integers(0, 9), max_size=2)):
+    for s in sorted(set(samples)) + draw(st.lists(index, max_size=2)):
         for label in dict.fromkeys(labels + draw(st.lists(st.sampled_from(["A", "C"]), max_size=1))):
             hist = draw(st.dictionaries(bits, st.integers(0, (1 << 64) - 1 if big else 1000), max_size=6))
             records.append((s, label, hist, draw(st.integers(1 if draw(st.integers(0, 30)) else 0, 5000))))
@@ -129,6 +131,9 @@ def test_errors_in_order():
     with pytest.raises(ValueError, match=r'^missing SubcircuitSampleCounts for sample 3 / subcircuit "B"$'):
         reconstruct_expectation([Counts(3, "A", {}, 0), a1, Counts(1, "B", {}, 0)], [Coef(1, 1.0), Coef(3, 1.0)],
                                 ["A", "B"])
+    for sample in (2**64 - 1, 0, 4):
+        with pytest.raises(ValueError, match=rf'^missing SubcircuitSampleCounts for sample {sample} / subcircuit "A"$'):
+            reconstruct_expectation([Counts(3, "A", {}, 1), Counts(5, "A", {}, 1)], [Coef(sample, 1.0)], ["A"])
     with pytest.raises(ValueError, match=r'^SubcircuitSampleCounts for sample 2 / subcircuit "B\\"" has shots == 0$'):
         reconstruct_expectation([Counts(2, 'B"', {"1": 3}, 0)], [Coef(2, 1.0)], ['B"'])
     # a failing element on a worker leaves the pool usable
