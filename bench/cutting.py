@@ -63,8 +63,8 @@ def main():
     coef_records = [cutting.SampleCoefficient(s, c) for s, c in coefs]
     ours_value = cutting.reconstruct_expectation(records, coef_records, LABELS)
     assert ours_value == model_reconstruct(raw, coefs, LABELS)
-    ours = best_of(lambda: cutting.reconstruct_expectation(records, coef_records, LABELS), 20)
-    model = best_of(lambda: model_reconstruct(raw, coefs, LABELS), 3)
+    ours = best_of(lambda: cutting.reconstruct_expectation(records, coef_records, LABELS), 50)
+    model = best_of(lambda: model_reconstruct(raw, coefs, LABELS), 5)
     print(f"reconstruct_expectation {N_SAMPLES} samples x {len(LABELS)} labels, {N_BITSTRINGS} bitstrings each")
     print(f"  talvo_core   {ours * 1e3:9.3f} ms")
     print(f"  Python model {model * 1e3:9.3f} ms")

@@ -60,7 +60,7 @@ def kernel_time():
     src = [os.path.join(ROOT, p) for p in ("bench/runs_kernel.cpp", "src/validator.cpp", "src/pool.cpp")]
     subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-pthread", "-I", os.path.join(ROOT, "src"),
                     *src, "-o", exe], check=True)
-    out = subprocess.run([exe, str(N_RUNS), str(N_VARS), str(N_TERMS), "50"], check=True, capture_output=True,
+    out = subprocess.run([exe, str(N_RUNS), str(N_VARS), str(N_TERMS), "200"], check=True, capture_output=True,
                          text=True).stdout.split()
     return float(out[0])
 
@@ -74,10 +74,10 @@ def main():
     before = threads()
     assert talvo_core.simulate_qubo_runs(*args) == model_runs(*args)
     after_first = threads()
-    ours = best_of(lambda: talvo_core.simulate_qubo_runs(*args), 30)
+    ours = best_of(lambda: talvo_core.simulate_qubo_runs(*args), 100)
     after_many = threads()
-    model = best_of(lambda: model_runs(*args), 3)
-    convert = best_of(lambda: talvo_core.simulate_qubo_runs(qubo, base, 0, 0.1, 12345), 30)
+    model = best_of(lambda: model_runs(*args), 5)
+    convert = best_of(lambda: talvo_core.simulate_qubo_runs(qubo, base, 0, 0.1, 12345), 100)
     print(f"simulate_qubo_runs {N_RUNS} runs x {N_VARS} vars, {N_TERMS} terms")
     print(f"  talvo_core   {ours * 1e3:9.3f} ms")
     print(f"  Python model {model * 1e3:9.3f} ms")
@@ -87,7 +87,7 @@ def main():
         build = max(ours - convert - kernel, 0.0)
         print(f"  argument conversion {convert * 1e3:.3f} ms, native work {kernel * 1e3:.3f} ms, "
               f"Python result {build * 1e3:.3f} ms = {100 * build / ours:.0f}% of the call")
-    print(f"  threads: {before} before the first call, {after_first} after it, {after_many} after 30 more")
+    print(f"  threads: {before} before the first call, {after_first} after it, {after_many} after 100 more")
 
 
 if __name__ == "__main__":

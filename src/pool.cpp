@@ -186,6 +186,7 @@ struct Job {
             std::size_t end = std::min(n, begin + chunk);
             if (!failed.load(std::memory_order_relaxed)) {
                 for (std::size_t i = begin; i < end; ++i) {
+                    if (failed.load(std::memory_order_relaxed)) break;  // another element failed
                     try {
                         element(ctx, i);
                     } catch (...) {

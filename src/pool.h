@@ -26,6 +26,8 @@ std::size_t worker_count();
 
 // Runs element(ctx, i) for every i in [0, n) on the workers; returns when all
 // are done. Rethrows the exception of the lowest failing element that ran.
+// Jobs from several threads run one after another; an element must not
+// itself submit a job.
 void run(std::size_t n, void (*element)(void* ctx, std::size_t i), void* ctx);
 
 // Calls f(i) for every i in [0, n) on the pool.
