@@ -236,6 +236,7 @@ public:
 
 private:
     void loop() {
+        pthread_setname_np(pthread_self(), "talvo-pool");
         std::uint64_t seen = 0;
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
