@@ -171,3 +171,39 @@ def test_same_results_on_one_cpu_and_no_new_threads():
 def test_forked_child_gets_a_working_pool():
     child, parent, last = probe(PROBE_FORK="1")
     assert child == parent and len(last.split()) == 4
+
+
+def quota_file():
+    """The CPU quota file of this process's cgroup, with text setting a quota of half a CPU."""
+    for line in open("/proc/self/cgroup").read().splitlines():
+        hier, controllers, path = line.split(":", 2)
+        for mount in open("/proc/self/mountinfo").read().splitlines():
+            fields, fstype = mount.split(" - ")[0].split(), mount.split(" - ")[1].split()
+            if hier == "0" and fstype[0] == "cgroup2":
+                name, text = os.path.join(fields[4] + path, "cpu.max"), "50000 100000\n"
+            elif "cpu" in controllers.split(",") and fstype[0] == "cgroup" and "cpu" in fstype[2].split(","):
+                name, text = os.path.join(fields[4] + path, "cpu.cfs_quota_us"), "50000\n"
+            else:
+                continue
+            if os.path.exists(name):
+                return name, text
+    return None
+
+
+@pytest.mark.skipif(shutil.which("unshare") is None or os.geteuid() != 0, reason="needs root and unshare")
+def test_cpu_quota_limits_the_workers(tmp_path):
+    # In a private mount namespace, a quota of half a CPU is laid over this
+    # process's cgroup file: the pool then has one worker.
+    found = quota_file()
+    if found is None:
+        pytest.skip("no cgroup CPU quota file")
+    fake = tmp_path / "quota"
+    fake.write_text(found[1])
+    script = (f"mount --bind {fake} {found[0]} || exit 77; exec {sys.executable} -W ignore -c "
+              "'import os, talvo_core; talvo_core.simulate_qubo_runs([], [1], 4, 0.5, 1); "
+              "print(len(os.listdir(\"/proc/self/task\")))'")
+    proc = subprocess.run(["unshare", "-m", "sh", "-c", script], capture_output=True, text=True, timeout=60)
+    if proc.returncode in (1, 77) and not proc.stdout:  # unshare or mount refused
+        pytest.skip(f"cannot lay a quota file: {proc.stderr.strip()}")
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.split() == ["2"]
