@@ -16,9 +16,24 @@ namespace talvo {
 inline std::string format_float(double v) {
     if (std::isnan(v)) return "NaN";
     if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    char buf[400];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    return std::string(buf, r.ptr);
+    // The shortest digits come from the scientific form; "fixed" alone would
+    // pick the exact digits of a large integer (1e23 -> 99999999999999991611392).
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    std::string_view sci(buf, static_cast<std::size_t>(r.ptr - buf));
+    std::size_t e_at = sci.find('e');
+    int exp10 = std::stoi(std::string(sci.substr(e_at + 1)));
+    std::string out;
+    std::string digits;
+    for (char c : sci.substr(0, e_at)) {
+        if (c == '-') out += '-';
+        else if (c != '.') digits += c;
+    }
+    // The value is 0.digits times 10^(exp10 + 1).
+    if (exp10 < 0) return out + "0." + std::string(static_cast<std::size_t>(-exp10 - 1), '0') + digits;
+    std::size_t int_len = static_cast<std::size_t>(exp10) + 1;
+    if (digits.size() <= int_len) return out + digits + std::string(int_len - digits.size(), '0');
+    return out + digits.substr(0, int_len) + "." + digits.substr(int_len);
 }
 
 // Fixed point with `digits` decimals, rounded from the exact binary value to

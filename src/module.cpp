@@ -56,6 +56,7 @@ void populate(PyObject* top) {
     MEMBER(top, qubo_criticality);
     MEMBER(top, exact_ising_norm);
     MEMBER(top, qubo_energy_spectrum);
+    MEMBER(top, simulate_qubo_runs);
     MEMBER(top, vrp_qubo_terms);
     MEMBER(top, build_ecc_lookup_table);
     MEMBER(top, logical_failure_probability);
@@ -87,6 +88,9 @@ void populate(PyObject* top) {
     add_object(top, ecc.get());
 
     Ref cutting = py::own(PyModule_New("cutting"));
+    MEMBER(cutting.get(), SubcircuitSampleCounts);
+    MEMBER(cutting.get(), SampleCoefficient);
+    MEMBER(cutting.get(), reconstruct_expectation);
     add_object(top, cutting.get());
 }
 

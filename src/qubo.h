@@ -28,13 +28,15 @@ inline void check_qubo_indices(const QuboTerms& terms, std::uint64_t n) {
 }
 
 // E(x) from `start`: each term contributes (x_i * w) * x_j, added to the
-// running sum one at a time in list order. Indices must have been checked.
+// running sum one at a time in list order. x_i is the bit's value as a double
+// (0.0 or 1.0 for proper bits; a byte 2 counts as 2.0). Indices must have
+// been checked.
 template <class Bit>
 inline double qubo_energy(const QuboTerms& terms, const Bit* bits, double start) {
     double e = start;
     for (const QuboTerm& t : terms) {
-        double xi = bits[t.i] ? 1.0 : 0.0;
-        double xj = bits[t.j] ? 1.0 : 0.0;
+        double xi = static_cast<double>(bits[t.i]);
+        double xj = static_cast<double>(bits[t.j]);
         e += (xi * t.w) * xj;
     }
     return e;

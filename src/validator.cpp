@@ -1,0 +1,48 @@
+#include "validator.h"
+
+#include <cstdint>
+#include <limits>
+#include <new>
+
+#include "errors.h"
+#include "pool.h"
+
+namespace talvo::validator {
+
+NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint8_t>& base_bits,
+                             std::uint64_t n_runs, double noise_level, std::uint64_t seed) {
+    // The run list holds one 24-byte list header per run; past the largest
+    // signed size it cannot even be described.
+    constexpr std::uint64_t kMaxRuns = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / 24;
+    if (n_runs > kMaxRuns) capacity_overflow();
+
+    NoisyRuns out;
+    const std::size_t n = base_bits.size();
+    out.n_runs = static_cast<std::size_t>(n_runs);
+    out.n_vars = n;
+    if (n != 0 && out.n_runs > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) / n) {
+        throw std::bad_alloc();  // more assignment bytes than memory can hold
+    }
+    out.bits.resize(out.n_runs * n);
+    out.energies.resize(out.n_runs);
+
+    // One stream for the whole call, one draw per bit, run-major.
+    SplitMix64 rng{seed};
+    std::uint8_t* dst = out.bits.data();
+    for (std::size_t r = 0; r < out.n_runs; ++r) {
+        for (std::size_t k = 0; k < n; ++k) {
+            double u = rng.uniform();
+            std::uint8_t b = base_bits[k];
+            *dst++ = noise_level > u ? static_cast<std::uint8_t>(1 - b) : b;
+        }
+    }
+    if (out.n_runs == 0) return out;
+
+    // Every run has the same length, so the first bad term faults the same
+    // way whichever run would meet it.
+    check_qubo_indices(terms, n);
+    pool::for_each(out.n_runs, [&](std::size_t r) { out.energies[r] = qubo_energy(terms, out.run(r), -0.0); });
+    return out;
+}
+
+}  // namespace talvo::validator

@@ -1,0 +1,189 @@
+"""cutting records and reconstruct_expectation against a pure-Python model."""
+import struct
+from decimal import Decimal
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+from talvo_core import cutting
+
+Coef, Counts, reconstruct_expectation = cutting.SampleCoefficient, cutting.SubcircuitSampleCounts, \
+    cutting.reconstruct_expectation
+
+
+def model_float(x):
+    if x != x:
+        return "NaN"
+    if x in (float("inf"), float("-inf")):
+        return "inf" if x > 0 else "-inf"
+    text = format(Decimal(repr(x)), "f")
+    return text[:-2] if text.endswith(".0") else text
+
+
+ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
+
+
+def model_quote(s):
+    return '"' + "".join(ESCAPES.get(c) or (c if c.isprintable() else "\\u{%x}" % ord(c)) for c in s) + '"'
+
+
+def model_reconstruct(counts, coefficients, labels):
+    """counts: (sample, label, histogram dict, shots) tuples; coefficients: (sample, coefficient)."""
+    if not labels:
+        raise ValueError("subcircuit_labels must not be empty")
+    table = {}
+    for sample, label, hist, shots in counts:
+        if (sample, label) in table:
+            raise ValueError(f"duplicate SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)}")
+        table[sample, label] = (hist, shots)
+    for sample, _ in coefficients:
+        for label in labels:
+            if (sample, label) not in table:
+                raise ValueError(f"missing SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)}")
+    total = -0.0
+    for sample, coefficient in coefficients:
+        product = 1.0
+        for label in labels:
+            hist, shots = table[sample, label]
+            if shots == 0:
+                raise ValueError(
+                    f"SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)} has shots == 0")
+            acc = 0.0
+            for bits, n in hist.items():
+                acc += (-1.0 if bits.count("1") % 2 else 1.0) * float(n)
+            product = product * (acc / float(shots))
+        total += coefficient * product
+    return total
+
+
+def fbits(x):
+    return "nan" if x != x else struct.pack("<d", x)
+
+
+# Labels over characters whose printability the interpreter judges the same way.
+label_text = st.text(st.sampled_from('AB"\\\'\t\r\n\0\x01\x1f\x7f\x85 é中😀\u200b\u2028x1'), max_size=4)
+coefficients = st.one_of(st.floats(width=64), st.sampled_from([0.0, -0.0, 1.0, 0.5, -2.0]))
+
+
+@st.composite
+def cases(draw):
+    labels = draw(st.lists(st.sampled_from(["A", "B", 'q"1', "é"]), min_size=1, max_size=3))
+    # dense sample indices (the usual 0..N-1) or scattered ones
+    index = st.integers(0, 6) if draw(st.booleans()) else st.sampled_from([0, 3, 999, 2**33, 10**12 + 7, 2**64 - 1])
+    samples = draw(st.lists(index, max_size=6))
+    bits = st.text(st.sampled_from("01 x\u00e91"), max_size=19)
+    big = draw(st.booleans())
+    records = []
+    for s in sorted(set(samples)) + draw(st.lists(index, max_size=2)):
+        for label in dict.fromkeys(labels + draw(st.lists(st.sampled_from(["A", "C"]), max_size=1))):
+            hist = draw(st.dictionaries(bits, st.integers(0, (1 << 64) - 1 if big else 1000), max_size=6))
+            records.append((s, label, hist, draw(st.integers(1 if draw(st.integers(0, 30)) else 0, 5000))))
+    records = draw(st.permutations(records))
+    if records and draw(st.integers(0, 9)) == 0:
+        records = records[1:]
+    if records and draw(st.integers(0, 9)) == 0:
+        records.insert(draw(st.integers(0, len(records))), draw(st.sampled_from(records)))
+    return records, [(s, draw(coefficients)) for s in samples], labels
+
+
+@settings(max_examples=200, deadline=None)
+@given(cases())
+def test_matches_model(case):
+    records, coefs, labels = case
+    args = ([Counts(s, l, h, n) for s, l, h, n in records], [Coef(s, c) for s, c in coefs], labels)
+    try:
+        want = model_reconstruct(*case)
+    except ValueError as e:
+        with pytest.raises(ValueError) as got:
+            reconstruct_expectation(*args)
+        if str(e).endswith("has shots == 0"):  # any used zero-shot record may be the one named
+            assert str(got.value).endswith("has shots == 0")
+            named = {(s, model_quote(l)) for s, l, h, n in records if n == 0}
+            assert any(str(got.value) == f"SubcircuitSampleCounts for sample {s} / subcircuit {q} has shots == 0"
+                       for s, q in named)
+        else:
+            assert got.value.args == e.args
+        return
+    assert fbits(reconstruct_expectation(*args)) == fbits(want)
+
+
+def test_documented_reconstructions():
+    hist = {"00": 60, "11": 30, "01": 10}
+    a0 = Counts(0, "A", hist, 100)
+    assert reconstruct_expectation([a0], [Coef(0, 0.5)], ["A"]) == 0.4
+    assert reconstruct_expectation([Counts(0, "A", hist, 200)], [Coef(0, 0.5)], ["A"]) == 0.2
+    odd_free = Counts(0, "A", {"1 1": 5, "x": 3, "": 2}, 10)
+    assert reconstruct_expectation([odd_free], [Coef(0, 1.0)], ["A"]) == 1.0
+    b0 = Counts(0, "B", {"1": 1, "0": 3}, 4)
+    assert reconstruct_expectation([b0, a0], [Coef(0, 2.0)], ["A", "B"]) == 2.0 * 0.8 * 0.5
+    assert reconstruct_expectation([a0], [Coef(0, 1.0)], ["A", "A"]) == 0.8 * 0.8
+    zero = Counts(5, "A", {}, 0)  # never used: not reported
+    assert fbits(reconstruct_expectation([a0, zero], [], ["A"])) == fbits(-0.0)
+    assert reconstruct_expectation([a0, Counts(1, "A", {}, 3)], [Coef(0, 1.0), Coef(1, 1.0), Coef(0, 1.0)], ["A"]) == 1.6
+
+
+def test_errors_in_order():
+    a1 = Counts(1, "A", {}, 1)
+    with pytest.raises(ValueError, match=r"^subcircuit_labels must not be empty$"):
+        reconstruct_expectation([a1, a1], [Coef(7, 1.0)], [])
+    with pytest.raises(ValueError, match=r'^duplicate SubcircuitSampleCounts for sample 1 / subcircuit "A"$'):
+        reconstruct_expectation([a1, Counts(1, "Z", {}, 0), a1], [Coef(3, 1.0)], ["B"])
+    with pytest.raises(ValueError, match=r'^missing SubcircuitSampleCounts for sample 3 / subcircuit "B"$'):
+        reconstruct_expectation([Counts(3, "A", {}, 0), a1, Counts(1, "B", {}, 0)], [Coef(1, 1.0), Coef(3, 1.0)],
+                                ["A", "B"])
+    for sample in (2**64 - 1, 0, 4):
+        with pytest.raises(ValueError, match=rf'^missing SubcircuitSampleCounts for sample {sample} / subcircuit "A"$'):
+            reconstruct_expectation([Counts(3, "A", {}, 1), Counts(5, "A", {}, 1)], [Coef(sample, 1.0)], ["A"])
+    with pytest.raises(ValueError, match=r'^SubcircuitSampleCounts for sample 2 / subcircuit "B\\"" has shots == 0$'):
+        reconstruct_expectation([Counts(2, 'B"', {"1": 3}, 0)], [Coef(2, 1.0)], ['B"'])
+    # a failing element on a worker leaves the pool usable
+    many = [Counts(s, "A", {"0": 1}, 0 if s == 4321 else 1) for s in range(10000)]
+    with pytest.raises(ValueError, match="sample 4321 .* has shots == 0"):
+        reconstruct_expectation(many, [Coef(s, 1.0) for s in range(10000)], ["A"])
+    assert reconstruct_expectation(many[:4000], [Coef(s, 1.0) for s in range(4000)], ["A"]) == 4000.0
+    with pytest.raises(TypeError, match=r"^argument 'counts': 'SampleCoefficient' object cannot be converted to "
+                                        r"'SubcircuitSampleCounts'$"):
+        reconstruct_expectation([Coef(0, 1.0)], [], ["A"])
+    with pytest.raises(TypeError, match=r"^argument 'subcircuit_labels': Can't extract `str` to `Vec`$"):
+        reconstruct_expectation([], [], "A")
+    with pytest.raises(TypeError, match=r"missing 1 required positional argument: 'subcircuit_labels'"):
+        reconstruct_expectation([], [])
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.integers(0, (1 << 64) - 1), st.floats(width=64), label_text, st.integers(0, (1 << 64) - 1))
+def test_records_and_reprs(index, coefficient, label, shots):
+    c = Coef(index, coefficient)
+    assert repr(c) == f"SampleCoefficient(sample_index={index}, coefficient={model_float(coefficient)})"
+    assert c.sample_index == index and fbits(c.coefficient) == fbits(coefficient)
+    r = Counts(subcircuit_label=label, counts={"01": 3, label: shots}, shots=shots, sample_index=index)
+    assert repr(r) == f"SubcircuitSampleCounts(sample_index={index}, subcircuit_label={model_quote(label)}, shots={shots})"
+    assert (r.subcircuit_label, r.sample_index, r.shots) == (label, index, shots)
+
+
+def test_record_conventions():
+    assert [repr(Coef(2, x)).split("=")[-1] for x in (1.0, -0.0, 1e-7, 0.25, -2.0, float("nan"), float("-inf"))] == [
+        "1)", "-0)", "0.0000001)", "0.25)", "-2)", "NaN)", "-inf)"]
+    r = Counts(0, "A", {"01": 3}, 0)
+    d = r.counts
+    assert d == {"01": 3} and d is not r.counts
+    d["01"] = 9
+    assert r.counts == {"01": 3}
+    with pytest.raises(AttributeError):
+        r.shots = 1
+    assert cutting.__all__ == ["SubcircuitSampleCounts", "SampleCoefficient", "reconstruct_expectation"]
+    assert Counts.__text_signature__ == "(sample_index, subcircuit_label, counts, shots)"
+    assert Coef.__text_signature__ == "(sample_index, coefficient)"
+    assert reconstruct_expectation.__text_signature__ == "(counts, coefficients, subcircuit_labels)"
+    with pytest.raises(OverflowError):
+        Coef(-1, 1.0)
+    with pytest.raises(TypeError, match=r"^argument 'subcircuit_label': 'int' object cannot be converted to 'PyString'$"):
+        Counts(0, 5, {}, 1)
+    with pytest.raises(TypeError, match=r"^argument 'counts': 'list' object cannot be converted to 'PyDict'$"):
+        Counts(0, "A", [], 1)
+    with pytest.raises(TypeError, match=r"^argument 'counts': 'int' object cannot be converted to 'PyString'$"):
+        Counts(0, "A", {1: 1}, 1)
+    with pytest.raises(OverflowError):
+        Counts(0, "A", {"1": -1}, 1)
+    with pytest.raises(TypeError, match=r"^SubcircuitSampleCounts.__new__\(\) missing 1 required positional argument: 'shots'$"):
+        Counts(0, "A", {})
