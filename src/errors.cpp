@@ -8,9 +8,7 @@ namespace talvo {
 
 void check_allocation(std::uint64_t count, std::uint64_t elem_size) {
     std::uint64_t bytes = 0;
-    if (__builtin_mul_overflow(count, elem_size, &bytes) || bytes > (std::uint64_t{1} << 63) - 1) {
-        capacity_overflow();
-    }
+    if (__builtin_mul_overflow(count, elem_size, &bytes)) throw std::bad_alloc();
     static const std::uint64_t physical = [] {
         long pages = sysconf(_SC_PHYS_PAGES);
         long page = sysconf(_SC_PAGESIZE);

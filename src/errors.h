@@ -42,8 +42,9 @@ struct InvalidInput : std::runtime_error {
 
 // Refuses, with std::bad_alloc (MemoryError in Python), a buffer of
 // count * elem_size bytes that the machine cannot hold: more than its physical
-// memory. A size that overflows 64 bits is a "capacity overflow" fault.
-// Call it before allocating anything whose size the caller chose.
+// memory, or more than 64 bits can count. Call it before allocating anything
+// whose size the caller chose (after any "capacity overflow" limit of the
+// entry's own).
 void check_allocation(std::uint64_t count, std::uint64_t elem_size);
 
 // Long computations call poll_interrupt() every few milliseconds of work on

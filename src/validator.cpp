@@ -23,6 +23,9 @@ NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint
     if (n != 0 && out.n_runs > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) / n) {
         throw std::bad_alloc();  // more assignment bytes than memory can hold
     }
+    // Each run costs its bits and energy here and a list of n ints and a
+    // float in the Python result: refuse up front what the machine cannot hold.
+    check_allocation(n_runs, 9 * static_cast<std::uint64_t>(n) + 104);
     out.bits.resize(out.n_runs * n);
     out.energies.resize(out.n_runs);
 
@@ -30,6 +33,7 @@ NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint
     SplitMix64 rng{seed};
     std::uint8_t* dst = out.bits.data();
     for (std::size_t r = 0; r < out.n_runs; ++r) {
+        if ((r & 4095) == 0) poll_interrupt();
         for (std::size_t k = 0; k < n; ++k) {
             double u = rng.uniform();
             std::uint8_t b = base_bits[k];
