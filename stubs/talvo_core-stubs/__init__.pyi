@@ -6,8 +6,9 @@
 # sim` type-check; `import talvo_core.sim` type-checks as well but fails at run time.
 #
 # Parameter types follow what the module accepts: counts and indices take any
-# integer-like object (`SupportsIndex`), floats take anything `float()` accepts,
-# lists take any sequence except `str`.  Results are the concrete types returned.
+# integer-like object (`SupportsIndex`), floats anything with `__float__` or
+# `__index__`, lists any sequence except `str`.  Results are the concrete types
+# the module returns.
 from collections.abc import Sequence
 from typing import SupportsFloat, SupportsIndex, TypeAlias, final
 
