@@ -49,8 +49,10 @@ void add_member(PyObject* module, py::Member& member) {
 // to talvo_core after its own members.
 void populate(PyObject* top) {
     MEMBER(top, qubo_energy_spectrum);
+    MEMBER(top, run_statevector);
 
     Ref sim = py::own(PyModule_New("sim"));
+    MEMBER(sim.get(), QuditSimulator);
     add_object(top, sim.get());
 
     Ref analog = py::own(PyModule_New("analog"));
