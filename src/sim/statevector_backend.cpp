@@ -43,6 +43,8 @@ Complex expi(double angle) {
 // 2^q as an index, saturating for qubits that cannot be addressed at all.
 std::uint64_t bit_index(std::uint64_t q) { return q >= 64 ? ~std::uint64_t{0} : std::uint64_t{1} << q; }
 
+std::uint64_t add_saturating(std::uint64_t x, std::uint64_t y) { return x + y < x ? ~std::uint64_t{0} : x + y; }
+
 double param(const std::vector<double>& params, std::size_t i) {
     if (i >= params.size()) index_fault(params.size(), i);
     return params[i];
@@ -119,7 +121,7 @@ std::vector<GateOp> compile_circuit(const std::vector<Instruction>& instructions
             // there are none when a lies outside the register or a == b.
             if (a >= n || a == b) continue;
             // The first such index, 2^a, pairs with an index past the end.
-            if (b >= n) index_fault(len, kind == GateKind::CX ? bit_index(a) + bit_index(b) : bit_index(b));
+            if (b >= n) index_fault(len, kind == GateKind::CX ? add_saturating(bit_index(a), bit_index(b)) : bit_index(b));
         }
         ops.push_back(GateOp{kind, static_cast<unsigned>(a), static_cast<unsigned>(b), {}});
     }
