@@ -171,15 +171,9 @@ TALVO_INLINE v4d cmul(v4d m, v4d ms, v4d x) {
     return __builtin_shuffle(a - b, a + b, v4i{0, 5, 2, 7});
 }
 
-// A gate in view coordinates, its matrix spread over vector lanes (plain
-// arrays, loaded into registers once per run).
+// A gate in view coordinates.
 struct ViewOp {
-    // For pairs of runs (two x's, two y's): entry e in `pair[2e]`, with re
-    // and im exchanged in `pair[2e+1]`.
-    double pair[8][4];
-    // For adjacent pairs (x, y) in one vector: column 0 (M00 over M10),
-    // column 0 exchanged, column 1 (M01 over M11), column 1 exchanged.
-    double col[4][4];
+    double m[8];  // M00, M01, M10, M11 as (re, im)
     GateKind kind;
     unsigned a;
     unsigned b;
@@ -187,26 +181,14 @@ struct ViewOp {
 
 ViewOp prepare(const GateOp& g, unsigned a, unsigned b) {
     ViewOp v{};
+    std::memcpy(v.m, g.m, sizeof v.m);
     v.kind = g.kind;
     v.a = a;
     v.b = b;
-    if (g.kind == GateKind::Single) {
-        const double* m = g.m;
-        for (int e = 0; e < 4; ++e) {
-            double re = m[2 * e], im = m[2 * e + 1];
-            double p[4] = {re, im, re, im}, ps[4] = {im, re, im, re};
-            std::memcpy(v.pair[2 * e], p, sizeof p);
-            std::memcpy(v.pair[2 * e + 1], ps, sizeof ps);
-        }
-        double c0[4] = {m[0], m[1], m[4], m[5]}, c0s[4] = {m[1], m[0], m[5], m[4]};
-        double c1[4] = {m[2], m[3], m[6], m[7]}, c1s[4] = {m[3], m[2], m[7], m[6]};
-        std::memcpy(v.col[0], c0, sizeof c0);
-        std::memcpy(v.col[1], c0s, sizeof c0s);
-        std::memcpy(v.col[2], c1, sizeof c1);
-        std::memcpy(v.col[3], c1s, sizeof c1s);
-    }
     return v;
 }
+
+TALVO_INLINE v4d splat(double x) { return v4d{x, x, x, x}; }
 
 struct View {
     double* base;
@@ -226,25 +208,83 @@ TALVO_INLINE std::uint64_t insert_zero(std::uint64_t w, unsigned p) {
     return ((w >> p) << (p + 1)) | low;
 }
 
-// new x = M00 x + M01 y, new y = M10 x + M11 y over `count` (even) pairs of runs.
-TALVO_INLINE void pair_runs(const ViewOp& g, double* x, double* y, std::uint64_t count) {
-    const v4d m00 = load(g.pair[0]), m00s = load(g.pair[1]), m01 = load(g.pair[2]), m01s = load(g.pair[3]);
-    const v4d m10 = load(g.pair[4]), m10s = load(g.pair[5]), m11 = load(g.pair[6]), m11s = load(g.pair[7]);
-    for (std::uint64_t i = 0; i < 2 * count; i += 4) {
-        v4d vx = load(x + i), vy = load(y + i);
-        store(x + i, cmul(m00, m00s, vx) + cmul(m01, m01s, vy));
-        store(y + i, cmul(m10, m10s, vx) + cmul(m11, m11s, vy));
+// The matrix for four pairs at a time, real and imaginary parts of four
+// amplitudes in separate vectors.
+struct Matrix4 {
+    v4d p00, q00, p01, q01, p10, q10, p11, q11;
+    explicit Matrix4(const double* m)
+        : p00(splat(m[0])), q00(splat(m[1])), p01(splat(m[2])), q01(splat(m[3])),
+          p10(splat(m[4])), q10(splat(m[5])), p11(splat(m[6])), q11(splat(m[7])) {}
+
+    // Amplitudes x0..x3 are at xa (two) and xb (two), y0..y3 at ya and yb.
+    TALVO_INLINE void apply(double* xa, double* xb, double* ya, double* yb) const {
+        const v4i even{0, 4, 2, 6}, odd{1, 5, 3, 7};
+        v4d x0 = load(xa), x1 = load(xb), y0 = load(ya), y1 = load(yb);
+        v4d xr = __builtin_shuffle(x0, x1, even), xi = __builtin_shuffle(x0, x1, odd);
+        v4d yr = __builtin_shuffle(y0, y1, even), yi = __builtin_shuffle(y0, y1, odd);
+        v4d nxr = (p00 * xr - q00 * xi) + (p01 * yr - q01 * yi);
+        v4d nxi = (q00 * xr + p00 * xi) + (q01 * yr + p01 * yi);
+        v4d nyr = (p10 * xr - q10 * xi) + (p11 * yr - q11 * yi);
+        v4d nyi = (q10 * xr + p10 * xi) + (q11 * yr + p11 * yi);
+        store(xa, __builtin_shuffle(nxr, nxi, even));
+        store(xb, __builtin_shuffle(nxr, nxi, odd));
+        store(ya, __builtin_shuffle(nyr, nyi, even));
+        store(yb, __builtin_shuffle(nyr, nyi, odd));
     }
+};
+
+// new x = M00 x + M01 y, new y = M10 x + M11 y over `count` (even) pairs of
+// runs, each complex product (p + iq)(u + iv) as (pu - qv) + i(qu + pv).
+TALVO_INLINE void pair_runs(const ViewOp& g, double* x, double* y, std::uint64_t count) {
+    const double* m = g.m;
+    if (count % 4 != 0) {
+        // Two pairs per step, each amplitude whole in one vector half.
+        const v4d m00{m[0], m[1], m[0], m[1]}, m00s{m[1], m[0], m[1], m[0]};
+        const v4d m01{m[2], m[3], m[2], m[3]}, m01s{m[3], m[2], m[3], m[2]};
+        const v4d m10{m[4], m[5], m[4], m[5]}, m10s{m[5], m[4], m[5], m[4]};
+        const v4d m11{m[6], m[7], m[6], m[7]}, m11s{m[7], m[6], m[7], m[6]};
+        for (std::uint64_t i = 0; i < 2 * count; i += 4) {
+            v4d vx = load(x + i), vy = load(y + i);
+            store(x + i, cmul(m00, m00s, vx) + cmul(m01, m01s, vy));
+            store(y + i, cmul(m10, m10s, vx) + cmul(m11, m11s, vy));
+        }
+        return;
+    }
+    const Matrix4 mv(m);
+    for (std::uint64_t i = 0; i < 2 * count; i += 8) mv.apply(x + i, x + i + 4, y + i, y + i + 4);
 }
 
-// Qubit 0: each pair is two neighbouring amplitudes, one vector.
+// Qubit 0: each pair is two neighbouring amplitudes (x, y).
 TALVO_INLINE void pair_adjacent(const ViewOp& g, double* p, std::uint64_t pairs) {
-    const v4d c0 = load(g.col[0]), c0s = load(g.col[1]), c1 = load(g.col[2]), c1s = load(g.col[3]);
-    for (std::uint64_t i = 0; i < 4 * pairs; i += 4) {
-        v4d v = load(p + i);
-        v4d x = __builtin_shuffle(v, v4i{0, 1, 0, 1});
-        v4d y = __builtin_shuffle(v, v4i{2, 3, 2, 3});
-        store(p + i, cmul(c0, c0s, x) + cmul(c1, c1s, y));
+    const double* m = g.m;
+    if (pairs % 2 != 0) {
+        const v4d c0{m[0], m[1], m[4], m[5]}, c0s{m[1], m[0], m[5], m[4]};
+        const v4d c1{m[2], m[3], m[6], m[7]}, c1s{m[3], m[2], m[7], m[6]};
+        for (std::uint64_t i = 0; i < 4 * pairs; i += 4) {
+            v4d v = load(p + i);
+            v4d x = __builtin_shuffle(v, v4i{0, 1, 0, 1});
+            v4d y = __builtin_shuffle(v, v4i{2, 3, 2, 3});
+            store(p + i, cmul(c0, c0s, x) + cmul(c1, c1s, y));
+        }
+        return;
+    }
+    // Two pairs per step. Lanes: (x0, x1, y0, y1). "own" multiplies each lane
+    // by its diagonal entry (M00 for x, M11 for y), "other" the opposite
+    // amplitude by the off-diagonal entry (M01 y for x, M10 x for y).
+    const v4d po{m[0], m[0], m[6], m[6]}, qo{m[1], m[1], m[7], m[7]};
+    const v4d pt{m[2], m[2], m[4], m[4]}, qt{m[3], m[3], m[5], m[5]};
+    const v4i even{0, 4, 2, 6}, odd{1, 5, 3, 7}, halves{2, 3, 0, 1}, low_high{0, 1, 6, 7};
+    for (std::uint64_t i = 0; i < 4 * pairs; i += 8) {
+        v4d v0 = load(p + i), v1 = load(p + i + 4);
+        v4d r = __builtin_shuffle(v0, v1, even), im = __builtin_shuffle(v0, v1, odd);
+        v4d rs = __builtin_shuffle(r, halves), ims = __builtin_shuffle(im, halves);
+        v4d own_r = po * r - qo * im, own_i = qo * r + po * im;
+        v4d oth_r = pt * rs - qt * ims, oth_i = qt * rs + pt * ims;
+        // new x = M00 x + M01 y, new y = M10 x + M11 y: the x term comes first.
+        v4d nr = __builtin_shuffle(own_r, oth_r, low_high) + __builtin_shuffle(oth_r, own_r, low_high);
+        v4d ni = __builtin_shuffle(own_i, oth_i, low_high) + __builtin_shuffle(oth_i, own_i, low_high);
+        store(p + i, __builtin_shuffle(nr, ni, even));
+        store(p + i + 4, __builtin_shuffle(nr, ni, odd));
     }
 }
 
@@ -280,41 +320,72 @@ TALVO_INLINE void apply_single(const ViewOp& g, const View& w) {
         for (std::uint64_t c = 0; c < (size >> w.L); ++c) pair_adjacent(g, w.base + 2 * w.offs[c], chunk / 2);
         return;
     }
+    if (g.a == 1 && chunk >= 8) {
+        // Groups (x0, x1, y0, y1): two neighbouring groups make four pairs.
+        const Matrix4 mv(g.m);
+        for (std::uint64_t c = 0; c < (size >> w.L); ++c) {
+            double* p = w.base + 2 * w.offs[c];
+            for (std::uint64_t i = 0; i < 2 * chunk; i += 16) mv.apply(p + i, p + i + 8, p + i + 4, p + i + 12);
+        }
+        return;
+    }
     const std::uint64_t half = std::uint64_t{1} << g.a, seg = std::min(half, chunk);
     for (std::uint64_t v0 = 0; v0 < size; v0 += 2 * half) {
         for (std::uint64_t t = 0; t < half; t += seg) pair_runs(g, at(w, v0 + t), at(w, v0 + half + t), seg);
     }
 }
 
-TALVO_INLINE void apply_exchange(const ViewOp& g, const View& w) {
-    const std::uint64_t size = std::uint64_t{1} << w.bits, chunk = std::uint64_t{1} << w.L;
-    const std::uint64_t A = std::uint64_t{1} << g.a, B = std::uint64_t{1} << g.b;
-    const unsigned lo = std::min(g.a, g.b), hi = std::max(g.a, g.b);
-    const std::uint64_t run = std::uint64_t{1} << lo, seg = std::min(run, chunk);
-    for (std::uint64_t r = 0; r < size / 4; r += run) {
-        std::uint64_t v = insert_zero(insert_zero(r, lo), hi) | A;
-        std::uint64_t partner = g.kind == GateKind::CX ? (v | B) : ((v & ~A) | B);
-        for (std::uint64_t t = 0; t < run; t += seg) exchange_runs(at(w, v + t), at(w, partner + t), seg);
+// For every run of `count` consecutive view indices v whose bits at
+// positions lo and hi (lo <= hi; one bit if equal) are those of `ones`:
+// exchanges the run with the run at v ^ toggle (Negate false) or negates it
+// (Negate true). Runs never cross a chunk.
+template <bool Negate>
+TALVO_INLINE void for_runs(const View& w, unsigned lo, unsigned hi, std::uint64_t ones, std::uint64_t toggle) {
+    const unsigned L = w.L;
+    const std::uint64_t chunk = std::uint64_t{1} << L, chunks = std::uint64_t{1} << (w.bits - L);
+    const unsigned fixed[2] = {lo, hi}, n_fixed = lo == hi ? 1 : 2;
+    unsigned inner[2], outer[2], n_in = 0, n_out = 0;
+    for (unsigned i = 0; i < n_fixed; ++i) {
+        unsigned p = fixed[i];
+        if (p < L) {
+            inner[n_in++] = p;
+        } else {
+            outer[n_out++] = p - L;
+        }
+    }
+    const std::uint64_t ones_in = ones & (chunk - 1), ones_out = ones >> L;
+    const std::uint64_t toggle_in = toggle & (chunk - 1), toggle_out = toggle >> L;
+    const std::uint64_t run = n_in ? std::uint64_t{1} << inner[0] : chunk;
+    for (std::uint64_t co = 0; co < (chunks >> n_out); ++co) {
+        std::uint64_t c = co;
+        for (unsigned j = 0; j < n_out; ++j) c = insert_zero(c, outer[j]);
+        c |= ones_out;
+        double* px = w.base + 2 * w.offs[c];
+        double* py = w.base + 2 * w.offs[c ^ toggle_out];
+        for (std::uint64_t r = 0; r < (chunk >> n_in); r += run) {
+            std::uint64_t t = r;
+            for (unsigned j = 0; j < n_in; ++j) t = insert_zero(t, inner[j]);
+            t |= ones_in;
+            if constexpr (Negate) {
+                negate_run(px + 2 * t, run);
+            } else {
+                exchange_runs(px + 2 * t, py + 2 * (t ^ toggle_in), run);
+            }
+        }
     }
 }
 
-TALVO_INLINE void apply_cz(const ViewOp& g, const View& w) {
-    const std::uint64_t size = std::uint64_t{1} << w.bits, chunk = std::uint64_t{1} << w.L;
+// cx: every index with bit a set and bit b clear trades places with the one
+// with b set; swap: with the one with a clear and b set.
+TALVO_INLINE void apply_exchange(const ViewOp& g, const View& w) {
     const std::uint64_t A = std::uint64_t{1} << g.a, B = std::uint64_t{1} << g.b;
-    if (g.a == g.b) {
-        const std::uint64_t run = A, seg = std::min(run, chunk);
-        for (std::uint64_t r = 0; r < size / 2; r += run) {
-            std::uint64_t v = insert_zero(r, g.a) | A;
-            for (std::uint64_t t = 0; t < run; t += seg) negate_run(at(w, v + t), seg);
-        }
-        return;
-    }
-    const unsigned lo = std::min(g.a, g.b), hi = std::max(g.a, g.b);
-    const std::uint64_t run = std::uint64_t{1} << lo, seg = std::min(run, chunk);
-    for (std::uint64_t r = 0; r < size / 4; r += run) {
-        std::uint64_t v = insert_zero(insert_zero(r, lo), hi) | A | B;
-        for (std::uint64_t t = 0; t < run; t += seg) negate_run(at(w, v + t), seg);
-    }
+    for_runs<false>(w, std::min(g.a, g.b), std::max(g.a, g.b), A, g.kind == GateKind::CX ? B : A | B);
+}
+
+// cz: every amplitude with bits a and b set is negated.
+TALVO_INLINE void apply_cz(const ViewOp& g, const View& w) {
+    const std::uint64_t mask = (std::uint64_t{1} << g.a) | (std::uint64_t{1} << g.b);
+    for_runs<true>(w, std::min(g.a, g.b), std::max(g.a, g.b), mask, 0);
 }
 
 // Applies `count` gates to every block: block number i places its bits at
