@@ -6,8 +6,24 @@ namespace talvo::bind {
 
 namespace {
 
+// Keeps the cyclic garbage collector off while millions of new tuples are
+// made (none can be part of a cycle), then restores its previous state.
+class CollectorPause {
+public:
+    CollectorPause() : was_enabled_(PyGC_Disable()) {}
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+
+private:
+    int was_enabled_;
+};
+
 // The amplitudes as a list of (real, imag) tuples, built in one pass.
 PyObject* amplitude_list(const sim::StateBuffer& state) {
+    CollectorPause pause;
     const double* amp = state.data();
     const auto size = static_cast<Py_ssize_t>(state.size());
     py::Ref list = py::own(PyList_New(size));
