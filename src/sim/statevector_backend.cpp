@@ -413,9 +413,16 @@ __attribute__((target_clones("avx2", "default"))) void apply_blocks(double* stat
 
 std::uint64_t qubit_mask(const GateOp& op) { return (std::uint64_t{1} << op.a) | (std::uint64_t{1} << op.b); }
 
+// Scratch space reused by every group of one run, so applying a gate
+// allocates nothing.
+struct Scratch {
+    std::vector<ViewOp> ops;
+    std::vector<std::uint64_t> offs;
+};
+
 // Applies ops[first, last) block by block over the qubits `high` (all >= L).
 void apply_group(double* state, unsigned n, const GateOp* first, const GateOp* last, unsigned L,
-                 std::uint64_t high) {
+                 std::uint64_t high, Scratch& scratch) {
     unsigned high_qubits[64], k = 0;
     unsigned view_of[64];
     for (unsigned q = 0; q < L; ++q) view_of[q] = q;
@@ -425,8 +432,9 @@ void apply_group(double* state, unsigned n, const GateOp* first, const GateOp* l
             high_qubits[k++] = q;
         }
     }
-    std::vector<std::uint64_t> offs(std::size_t{1} << k);
-    for (std::size_t c = 0; c < offs.size(); ++c) {
+    std::vector<std::uint64_t>& offs = scratch.offs;
+    if (offs.size() < (std::size_t{1} << k)) offs.resize(std::size_t{1} << k);
+    for (std::size_t c = 0; c < (std::size_t{1} << k); ++c) {
         std::uint64_t o = 0;
         for (unsigned m = 0; m < k; ++m) o |= ((c >> m) & 1) << high_qubits[m];
         offs[c] = o;
@@ -435,22 +443,23 @@ void apply_group(double* state, unsigned n, const GateOp* first, const GateOp* l
     for (unsigned q = L; q < n; ++q) {
         if (!((high >> q) & 1)) free_bits[f++] = q;
     }
-    std::vector<ViewOp> ops;
-    ops.reserve(static_cast<std::size_t>(last - first));
-    for (const GateOp* g = first; g != last; ++g) ops.push_back(prepare(*g, view_of[g->a], view_of[g->b]));
-    apply_blocks(state, ops.data(), ops.size(), L, k, offs.data(), free_bits, f);
+    ViewOp* ops = scratch.ops.data();
+    std::size_t count = 0;
+    for (const GateOp* g = first; g != last; ++g) ops[count++] = prepare(*g, view_of[g->a], view_of[g->b]);
+    apply_blocks(state, ops, count, L, k, offs.data(), free_bits, f);
 }
 
 }  // namespace
 
 void apply_circuit(double* state, unsigned n, const std::vector<GateOp>& ops, unsigned block_qubits) {
     if (ops.empty()) return;
+    Scratch scratch{std::vector<ViewOp>(ops.size()), std::vector<std::uint64_t>(64)};
     if (block_qubits == 0 || n <= block_qubits) {
         // Every gate on the whole state, or the whole state is one block.
         if (block_qubits == 0) {
-            for (const GateOp& g : ops) apply_group(state, n, &g, &g + 1, n, 0);
+            for (const GateOp& g : ops) apply_group(state, n, &g, &g + 1, n, 0, scratch);
         } else {
-            apply_group(state, n, ops.data(), ops.data() + ops.size(), n, 0);
+            apply_group(state, n, ops.data(), ops.data() + ops.size(), n, 0, scratch);
         }
         return;
     }
@@ -475,7 +484,7 @@ void apply_circuit(double* state, unsigned n, const std::vector<GateOp>& ops, un
             if (L + 1 + static_cast<unsigned>(std::popcount(above)) > block_qubits) break;
             ++L;
         }
-        apply_group(state, n, ops.data() + i, ops.data() + j, L, high & ~((std::uint64_t{1} << L) - 1));
+        apply_group(state, n, ops.data() + i, ops.data() + j, L, high & ~((std::uint64_t{1} << L) - 1), scratch);
         i = j;
     }
 }
