@@ -19,7 +19,9 @@ namespace talvo::sim {
 inline constexpr std::uint64_t kMaxStatevectorQubits = 24;
 
 // Qubits of one cache block: runs of consecutive gates whose qubits fit in a
-// block of 2^kBlockQubits amplitudes (64 KiB) are applied block by block.
+// block of 2^kBlockQubits amplitudes (64 KiB, well inside a core's L2) are
+// applied block by block, so the state streams through memory once per run
+// instead of once per gate.
 inline constexpr unsigned kBlockQubits = 12;
 // Every block keeps the lowest kChunkQubits qubits, so it is made of
 // contiguous chunks of at least 2^kChunkQubits amplitudes.
