@@ -56,6 +56,7 @@ void populate(PyObject* top) {
     MEMBER(top, qubo_criticality);
     MEMBER(top, exact_ising_norm);
     MEMBER(top, qubo_energy_spectrum);
+    MEMBER(top, run_statevector);
     MEMBER(top, simulate_qubo_runs);
     MEMBER(top, vrp_qubo_terms);
     MEMBER(top, build_ecc_lookup_table);
@@ -67,6 +68,7 @@ void populate(PyObject* top) {
     MEMBER(sim.get(), LogicalGraph);
     MEMBER(sim.get(), Variable);
     MEMBER(sim.get(), Interaction);
+    MEMBER(sim.get(), QuditSimulator);
     add_object(top, sim.get());
 
     Ref analog = py::own(PyModule_New("analog"));

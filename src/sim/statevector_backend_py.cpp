@@ -1,0 +1,89 @@
+// Python binding of the dense statevector simulator.
+#include "boundary.h"
+#include "sim/statevector_backend.h"
+
+namespace talvo::bind {
+
+namespace {
+
+// Keeps the cyclic garbage collector off while millions of new tuples are
+// made (none can be part of a cycle), then restores its previous state.
+class CollectorPause {
+public:
+    CollectorPause() : was_enabled_(PyGC_Disable()) {}
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+
+private:
+    int was_enabled_;
+};
+
+// The amplitudes as a list of (real, imag) tuples, built in one pass.
+PyObject* amplitude_list(const sim::StateBuffer& state) {
+    CollectorPause pause;
+    const double* amp = state.data();
+    const auto size = static_cast<Py_ssize_t>(state.size());
+    py::Ref list = py::own(PyList_New(size));
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        PyObject* re = py::check(PyFloat_FromDouble(amp[2 * i]));
+        PyObject* im = PyFloat_FromDouble(amp[2 * i + 1]);
+        if (!im) {
+            Py_DECREF(re);
+            py::throw_error();
+        }
+        PyObject* pair = PyTuple_New(2);
+        if (!pair) {
+            Py_DECREF(re);
+            Py_DECREF(im);
+            py::throw_error();
+        }
+        PyTuple_SetItem(pair, 0, re);
+        PyTuple_SetItem(pair, 1, im);
+        PyList_SetItem(list.get(), i, pair);
+    }
+    return list.release();
+}
+
+}  // namespace
+
+py::Member& member_run_statevector() {
+    static py::Function f(
+        "run_statevector(instructions, n_qubits)",
+        "Run a gate sequence on a dense statevector of n_qubits qubits, starting from the\n"
+        "all-zero basis state, and return the final amplitudes as (real, imag) pairs.\n\n"
+        "Basis index i stands for the state in which qubit q has the value (i >> q) & 1:\n"
+        "qubit 0 is the least significant bit.\n\n"
+        "# Arguments\n"
+        "* `instructions` - list of (gate_name, qubit_indices, params) tuples in execution\n"
+        "  order. Single-qubit gates: h, x, y, z, s, t, rx, ry, rz (theta), u (theta, phi,\n"
+        "  lambda). Two-qubit gates: cx (control, target), swap, cz.\n"
+        "* `n_qubits` - number of qubits; the result has length 2^n_qubits.\n\n"
+        "# Errors\n"
+        "SizeViolation when n_qubits > 24, because memory grows as 2^n_qubits complex\n"
+        "amplitudes. ValueError for an unknown gate name.",
+        [](const py::Args& a) -> PyObject* {
+            auto instructions = a.get<std::vector<sim::Instruction>>(0);
+            auto n_qubits = a.get<std::uint64_t>(1);
+            sim::check_statevector_size(n_qubits);
+            const auto n = static_cast<unsigned>(n_qubits);
+            std::vector<sim::GateOp> ops;
+            try {
+                ops = sim::compile_circuit(instructions, n);
+            } catch (const sim::GateNameError& e) {
+                py::Ref message = py::own(PyUnicode_FromStringAndSize(
+                    e.message.data(), static_cast<Py_ssize_t>(e.message.size())));
+                PyErr_SetObject(PyExc_ValueError, message.get());
+                py::throw_error();
+            }
+            instructions = {};
+            sim::StateBuffer state(n);
+            sim::apply_circuit(state.data(), n, ops);
+            return amplitude_list(state);
+        });
+    return f;
+}
+
+}  // namespace talvo::bind

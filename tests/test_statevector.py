@@ -1,0 +1,317 @@
+"""run_statevector and sim.QuditSimulator against a plain Python model."""
+import math
+import struct
+
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+import talvo_core
+from talvo.exceptions import SizeViolation
+
+run = talvo_core.run_statevector
+
+# --- model -------------------------------------------------------------------
+
+R = 0.7071067811865476
+SIN_QUARTER_PI = 0.7071067811865475
+U64_MAX = 2**64 - 1
+
+
+class Fault(Exception):
+    pass
+
+
+class Invalid(Exception):
+    pass
+
+
+def index_fault(length, index):
+    raise Fault(f"index out of bounds: the len is {length} but the index is {min(index, U64_MAX)}")
+
+
+def cmul(a, b):
+    (p, q), (u, v) = a, b
+    return (p * u - q * v, q * u + p * v)
+
+
+def expi(x):
+    return (math.cos(x), math.sin(x))
+
+
+def param(ps, i):
+    if i >= len(ps):
+        index_fault(len(ps), i)
+    return ps[i]
+
+
+def matrix(name, ps):
+    zero, one = (0.0, 0.0), (1.0, 0.0)
+    table = {
+        "h": ((R, 0.0), (R, 0.0), (R, 0.0), (-R, 0.0)),
+        "x": (zero, one, one, zero),
+        "y": (zero, (0.0, -1.0), (0.0, 1.0), zero),
+        "z": (one, zero, zero, (-1.0, 0.0)),
+        "s": (one, zero, zero, (0.0, 1.0)),
+        "t": (one, zero, zero, (R, SIN_QUARTER_PI)),
+    }
+    if name in table:
+        return table[name]
+    if name in ("rx", "ry", "rz"):
+        half = param(ps, 0) * 0.5
+        c, s = math.cos(half), math.sin(half)
+        return {
+            "rx": ((c, 0.0), (0.0, -s), (0.0, -s), (c, 0.0)),
+            "ry": ((c, 0.0), (-s, 0.0), (s, 0.0), (c, 0.0)),
+            "rz": ((c, -s), zero, zero, (c, s)),
+        }[name]
+    if name == "u":
+        theta, phi, lam = param(ps, 0), param(ps, 1), param(ps, 2)
+        c, s = math.cos(theta * 0.5), math.sin(theta * 0.5)
+        return ((c, 0.0), cmul((-s, -0.0), expi(lam)), cmul((s, 0.0), expi(phi)), cmul((c, 0.0), expi(phi + lam)))
+    raise Invalid(f"'{name}' is not a single-qubit gate")
+
+
+def model(instructions, n):
+    size = 1 << n
+    amp = [(0.0, 0.0)] * size
+    amp[0] = (1.0, 0.0)
+    for name, qs, ps in instructions:
+        if not qs:
+            index_fault(0, 0)
+        if len(qs) == 1:
+            m00, m01, m10, m11 = matrix(name, ps)
+            q = qs[0]
+            h = 1 << q
+            for block in range(0, size, 2 * h):
+                for i0 in range(block, block + h):
+                    i1 = i0 | h
+                    if i1 >= size:
+                        index_fault(size, i1)
+                    x, y = amp[i0], amp[i1]
+                    a0, a1, b0, b1 = cmul(m00, x), cmul(m01, y), cmul(m10, x), cmul(m11, y)
+                    amp[i0] = (a0[0] + a1[0], a0[1] + a1[1])
+                    amp[i1] = (b0[0] + b1[0], b0[1] + b1[1])
+            continue
+        a, b = qs[0], qs[1]
+        if name not in ("cx", "swap", "cz"):
+            raise Invalid(f"'{name}' is not a supported two-qubit gate")
+        A, B = 1 << a, 1 << b
+        for i in range(size):
+            if name == "cz":
+                if i & A and i & B:
+                    amp[i] = (-amp[i][0], -amp[i][1])
+            elif i & A and not i & B:
+                j = i | B if name == "cx" else (i & ~A) | B
+                if j >= size:
+                    index_fault(size, j)
+                amp[i], amp[j] = amp[j], amp[i]
+    return amp
+
+
+def bits(x):
+    return struct.pack("<d", x)
+
+
+def outcome(fn, *args):
+    """('ok', amplitude bits) or (error kind, message)."""
+    try:
+        result = fn(*args)
+    except BaseException as e:
+        if isinstance(e, Fault) or type(e).__name__ == "PanicException":
+            return ("panic", str(e))
+        if isinstance(e, (Invalid, ValueError)):
+            return ("value", str(e))
+        raise
+    return ("ok", [(bits(re), bits(im)) for re, im in result])
+
+
+def check(instructions, n):
+    assert outcome(run, instructions, n) == outcome(model, instructions, n)
+
+
+# --- strategies --------------------------------------------------------------
+
+SINGLE = ["h", "x", "y", "z", "s", "t", "rx", "ry", "rz", "u"]
+DOUBLE = ["cx", "swap", "cz"]
+angles = st.one_of(
+    st.sampled_from([0.0, -0.0, math.pi, -math.pi, math.pi / 2, 2 * math.pi, 1e-300]),
+    st.floats(-50.0, 50.0, allow_nan=False),
+)
+
+
+@st.composite
+def instruction(draw, n, gates=None, bad=False):
+    wide = max(n, 1)
+    qubit = st.integers(0, wide - 1)
+    if bad:
+        qubit = st.one_of(qubit, st.integers(0, wide + 2), st.sampled_from([63, 64, 70]))
+    if gates is None:
+        name = draw(st.sampled_from(SINGLE + DOUBLE + (["H", "cnot", "", "cx\x00"] if bad else [])))
+    else:
+        name = draw(st.sampled_from(gates))
+    if name in DOUBLE or (bad and draw(st.integers(0, 9)) == 0):
+        a = draw(qubit)
+        b = draw(qubit if bad else qubit.filter(lambda q: q != a)) if wide > 1 or bad else a
+        qs = [a, b] + draw(st.lists(qubit, max_size=1))
+    else:
+        qs = [draw(qubit)]
+    if bad and draw(st.integers(0, 19)) == 0:
+        qs = []
+    n_params = 3 if name == "u" else 1 if name in ("rx", "ry", "rz") else 0
+    if bad:
+        n_params = draw(st.integers(0, 4))
+    else:
+        n_params += draw(st.integers(0, 1))
+    return (name, qs, draw(st.lists(angles, min_size=n_params, max_size=n_params)))
+
+
+@st.composite
+def circuit(draw, min_n=1, max_n=8, max_gates=30, bad=False):
+    n = draw(st.integers(min_n, max_n))
+    return draw(st.lists(instruction(n, bad=bad), max_size=max_gates)), n
+
+
+# --- tests -------------------------------------------------------------------
+
+
+@settings(max_examples=150, deadline=None)
+@given(circuit())
+def test_random_circuits_match_model_bit_for_bit(c):
+    check(*c)
+
+
+@settings(max_examples=100, deadline=None)
+@given(circuit(min_n=0, max_n=4, max_gates=8, bad=True))
+def test_bad_instructions_fail_like_model(c):
+    check(*c)
+
+
+@st.composite
+def wide_circuit(draw):
+    # Gates spread over all qubits of a register larger than one cache block,
+    # so consecutive gates are grouped, split and applied block by block.
+    n = draw(st.integers(13, 14))
+    low = st.integers(0, 5)
+    any_qubit = st.integers(0, n - 1)
+    out = []
+    for _ in range(draw(st.integers(10, 30))):
+        pick = draw(st.sampled_from([low, any_qubit, st.integers(n - 3, n - 1)]))
+        out.append(draw(instruction(n)) if draw(st.booleans()) else
+                   (draw(st.sampled_from(SINGLE[:6])), [draw(pick)], []))
+    # Start from a spread-out state so every amplitude is exercised.
+    return [("h", [q], []) for q in range(n)] + out, n
+
+
+@settings(max_examples=6, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(wide_circuit())
+def test_circuits_wider_than_a_block_match_model(c):
+    check(*c)
+
+
+def test_known_states():
+    assert run([], 0) == [(1.0, 0.0)]
+    assert run([], 2) == [(1.0, 0.0), (0.0, 0.0), (0.0, 0.0), (0.0, 0.0)]
+    assert run([("x", [1], [])], 2) == [(0.0, 0.0), (0.0, 0.0), (1.0, 0.0), (0.0, 0.0)]
+    assert run([("h", [0], [])], 1) == [(R, 0.0), (R, 0.0)]
+    assert run([("h", [0], []), ("cx", [0, 1], [])], 2) == [(R, 0.0), (0.0, 0.0), (0.0, 0.0), (R, 0.0)]
+    (re, im), _ = run([("rz", [0], [math.pi])], 1)
+    assert 0 < re < 1e-16 and im == -1.0
+    # cz on a repeated qubit is z; cx with its control outside changes nothing.
+    plus = [("h", [1], [])]
+    assert run(plus + [("cz", [1, 1], [])], 2) == run(plus + [("z", [1], [])], 2)
+    assert run(plus + [("cx", [3, 0], [])], 2) == run(plus, 2)
+    assert run([("u", [0], [0.1, 0.2, 0.3, 9.0])], 1) == run([("u", [0], [0.1, 0.2, 0.3])], 1)
+    # Keyword arguments and any sequence of tuples.
+    assert run(instructions=(("x", (0,), ()),), n_qubits=1) == [(0.0, 0.0), (1.0, 0.0)]
+
+
+def test_negation_leaves_negative_zeros():
+    out = run([("x", [0], []), ("x", [1], []), ("cz", [0, 1], [])], 2)
+    assert [bits(v) for v in out[3]] == [bits(-1.0), bits(-0.0)]
+    assert [bits(v) for v in out[0]] == [bits(0.0), bits(0.0)]
+
+
+def test_non_finite_angle_spreads_nan():
+    # Every amplitude the gate touches is NaN afterwards, zeros included.
+    out = run([("rx", [0], [math.inf])], 2)
+    assert all(math.isnan(v) for pair in out for v in pair)
+
+
+@pytest.mark.parametrize(
+    "instructions, n, message",
+    [
+        ([("h", [0], [])], 0, "index out of bounds: the len is 1 but the index is 1"),
+        ([("h", [], [])], 2, "index out of bounds: the len is 0 but the index is 0"),
+        ([("rz", [0], [])], 1, "index out of bounds: the len is 0 but the index is 0"),
+        ([("u", [0], [0.1, 0.2])], 1, "index out of bounds: the len is 2 but the index is 2"),
+        ([("u", [5], [0.1])], 1, "index out of bounds: the len is 1 but the index is 1"),
+        ([("cx", [0, 3], [])], 2, "index out of bounds: the len is 4 but the index is 9"),
+        ([("swap", [1, 3], [])], 2, "index out of bounds: the len is 4 but the index is 8"),
+        ([("h", [70], [])], 3, f"index out of bounds: the len is 8 but the index is {U64_MAX}"),
+        ([("cx", [0, 64], [])], 3, f"index out of bounds: the len is 8 but the index is {U64_MAX}"),
+    ],
+)
+def test_index_faults(instructions, n, message):
+    with pytest.raises(BaseException) as info:
+        run(instructions, n)
+    assert type(info.value).__name__ == "PanicException"
+    assert not isinstance(info.value, Exception)
+    assert str(info.value) == message
+
+
+def test_out_of_register_gates_that_touch_nothing():
+    plus = [("h", [0], []), ("h", [1], [])]
+    ref = run(plus, 2)
+    for gate in [("cx", [5, 0], []), ("swap", [70, 1], []), ("cx", [1, 1], []), ("cz", [0, 9], []), ("cz", [64, 0], [])]:
+        assert run(plus + [gate], 2) == ref
+
+
+def test_errors_come_in_list_order_and_name_checks_first():
+    with pytest.raises(ValueError, match=r"^'H' is not a single-qubit gate$"):
+        run([("x", [0], []), ("H", [0], []), ("h", [], [])], 1)
+    with pytest.raises(ValueError, match=r"^'h' is not a supported two-qubit gate$"):
+        run([("h", [0, 1], [])], 2)
+    with pytest.raises(ValueError, match=r"^'cx' is not a single-qubit gate$"):
+        run([("cx", [9], [])], 2)
+    with pytest.raises(ValueError) as info:
+        run([("a\x00é", [0], [])], 1)
+    assert str(info.value) == "'a\x00é' is not a single-qubit gate"
+
+
+def test_size_limit_and_conversion_errors():
+    with pytest.raises(SizeViolation) as info:
+        run([("bogus", [], [])], 25)
+    assert info.value.args == ("SizeViolation: run_statevector requires n_qubits <= 24",)
+    with pytest.raises(TypeError, match=r"^argument 'instructions': 'list' object cannot be converted to 'PyTuple'$"):
+        run([["h", [0], []]], 1)
+    with pytest.raises(ValueError, match="expected tuple of length 3, but got tuple of length 2"):
+        run([("h", [0])], 1)
+    with pytest.raises(TypeError, match=r"^argument 'n_qubits': "):
+        run([], 1.0)
+    with pytest.raises(OverflowError):
+        run([], -1)
+
+
+def test_qudit_simulator():
+    QuditSimulator = talvo_core.sim.QuditSimulator
+    sim = QuditSimulator(3, 4)
+    first, second = sim.simulate(), sim.simulate()
+    assert first == second == [0, 0, 0, 0] and first is not second
+    assert QuditSimulator(0, 0).simulate() == []
+    assert QuditSimulator(levels=2, num_sites=1).simulate() == [0]
+    assert QuditSimulator.__text_signature__ == "(levels, num_sites)"
+    assert QuditSimulator.simulate.__text_signature__ == "($self)"
+    with pytest.raises(OverflowError):
+        QuditSimulator(-1, 2)
+    with pytest.raises(TypeError, match=r"^argument 'num_sites': "):
+        QuditSimulator(1, "2")
+    with pytest.raises(TypeError, match=r"^QuditSimulator.simulate\(\) takes 0 positional arguments but 1 was given$"):
+        sim.simulate(1)
+    for sites in (2**60, 2**64 - 1):
+        with pytest.raises(BaseException) as info:
+            QuditSimulator(1, sites).simulate()
+        assert type(info.value).__name__ == "PanicException" and str(info.value) == "capacity overflow"
+    with pytest.raises(MemoryError):
+        QuditSimulator(1, 2**60 - 1).simulate()
+    with pytest.raises(AttributeError):
+        sim.levels
