@@ -37,6 +37,8 @@ LONG_CALLS = {
     "decoder": ("import random\nr = random.Random(3)\n"
                 "st = [[q for q in range(26) if r.random() < 0.5] for _ in range(26)]",
                 "talvo_core.logical_failure_probability(26, st, [0, 1, 2], 0.01)"),
+    "statevector": ("c = [(g, [q % 23], []) for q in range(3000) for g in ('h', 'x')]",
+                    "talvo_core.run_statevector(c, 23)"),
 }
 
 

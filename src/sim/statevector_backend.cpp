@@ -457,7 +457,10 @@ void apply_circuit(double* state, unsigned n, const std::vector<GateOp>& ops, un
     if (block_qubits == 0 || n <= block_qubits) {
         // Every gate on the whole state, or the whole state is one block.
         if (block_qubits == 0) {
-            for (const GateOp& g : ops) apply_group(state, n, &g, &g + 1, n, 0, scratch);
+            for (const GateOp& g : ops) {
+                poll_interrupt();
+                apply_group(state, n, &g, &g + 1, n, 0, scratch);
+            }
         } else {
             apply_group(state, n, ops.data(), ops.data() + ops.size(), n, 0, scratch);
         }
@@ -484,6 +487,7 @@ void apply_circuit(double* state, unsigned n, const std::vector<GateOp>& ops, un
             if (L + 1 + static_cast<unsigned>(std::popcount(above)) > block_qubits) break;
             ++L;
         }
+        poll_interrupt();  // each group is one pass over the state
         apply_group(state, n, ops.data() + i, ops.data() + j, L, high & ~((std::uint64_t{1} << L) - 1), scratch);
         i = j;
     }
