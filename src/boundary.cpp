@@ -229,19 +229,23 @@ void raise_pending_signal() {
     if (PyErr_CheckSignals() < 0) throw_error();
 }
 
-void set_panic(const char* message) {
-    std::fprintf(stderr, "talvo_core: internal fault: %s\n", message);
+// A message as a Python str; bytes that are not UTF-8 are replaced.
+static PyObject* message_object(const std::string& message) {
+    return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+}
+
+void set_panic(const std::string& message) {
+    std::fprintf(stderr, "talvo_core: internal fault: %s\n", message.c_str());
     std::fflush(stderr);
     PyObject* cls = panic_class();
     if (!cls) return;  // the error of creating the class is set
-    PyObject* text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::char_traits<char>::length(message)),
-                                          "replace");
+    PyObject* text = message_object(message);
     if (!text) return;
     PyErr_SetObject(cls, text);
     Py_DECREF(text);
 }
 
-void set_size_violation(const char* message) {
+void set_size_violation(const std::string& message) {
     static PyObject* cls = nullptr;
     if (!cls) {
         PyObject* mod = PyImport_ImportModule("talvo.exceptions");
@@ -263,7 +267,7 @@ void set_size_violation(const char* message) {
         PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
         return;
     }
-    PyObject* text = PyUnicode_FromString(message);
+    PyObject* text = message_object(message);
     if (!text) return;
     PyErr_SetObject(cls, text);
     Py_DECREF(text);
@@ -275,11 +279,14 @@ void set_from_current_exception() {
     } catch (const PyError&) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "talvo_core: error without exception set");
     } catch (const Panic& e) {
-        set_panic(e.what());
+        set_panic(e.message);
     } catch (const SizeLimit& e) {
-        set_size_violation(e.what());
+        set_size_violation(e.message);
     } catch (const InvalidInput& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
+        if (PyObject* text = message_object(e.message)) {
+            PyErr_SetObject(PyExc_ValueError, text);
+            Py_DECREF(text);
+        }
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {

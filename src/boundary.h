@@ -412,8 +412,8 @@ T convert_attribute(PyObject* value, const char* name) {
 // (Ctrl-C) raised. Only ever called on the thread that holds the GIL.
 void raise_pending_signal();
 
-void set_panic(const char* message);
-void set_size_violation(const char* message);
+void set_panic(const std::string& message);
+void set_size_violation(const std::string& message);
 void set_from_current_exception();
 
 template <class F>

@@ -5,25 +5,34 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace talvo {
 
 // An internal fault: the call cannot continue (an index that does not fit the
 // data, a size computation that overflows, a NaN where an order is needed).
 // Raised in Python as PanicException with exactly this message.
-struct Panic : std::runtime_error {
-    using std::runtime_error::runtime_error;
+//
+// Each error keeps its whole message, so text taken from the caller (a gate
+// name, a label) reaches Python intact, NUL characters included.
+struct Error : std::runtime_error {
+    explicit Error(std::string m) : std::runtime_error(m), message(std::move(m)) {}
+    std::string message;
+};
+
+struct Panic : Error {
+    using Error::Error;
 };
 
 // Input beyond a documented exhaustive-search or memory limit. The message
 // starts with "SizeViolation: ".
-struct SizeLimit : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct SizeLimit : Error {
+    using Error::Error;
 };
 
 // Malformed input, raised in Python as ValueError with exactly this message.
-struct InvalidInput : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct InvalidInput : Error {
+    using Error::Error;
 };
 
 [[noreturn]] inline void panic(const std::string& message) { throw Panic(message); }

@@ -82,7 +82,7 @@ GateOp single_qubit_gate(const std::string& name, const std::vector<double>& par
         return single({c, 0.0}, mul(neg_s, expi(lambda)), mul({s, 0.0}, expi(phi)),
                       mul({c, 0.0}, expi(phi + lambda)));
     }
-    throw GateNameError("'" + name + "' is not a single-qubit gate");
+    throw InvalidInput("'" + name + "' is not a single-qubit gate");
 }
 
 }  // namespace
@@ -111,7 +111,7 @@ std::vector<GateOp> compile_circuit(const std::vector<Instruction>& instructions
         } else if (name == "cz") {
             kind = GateKind::CZ;
         } else {
-            throw GateNameError("'" + name + "' is not a supported two-qubit gate");
+            throw InvalidInput("'" + name + "' is not a supported two-qubit gate");
         }
         if (kind == GateKind::CZ) {
             // No index has a bit outside the register set: nothing to negate.

@@ -42,13 +42,6 @@ struct GateOp {
     double m[8];
 };
 
-// A bad gate name: ValueError with this exact message (which may hold any
-// character of the name, NUL included).
-struct GateNameError : InvalidInput {
-    explicit GateNameError(std::string msg) : InvalidInput(msg), message(std::move(msg)) {}
-    std::string message;
-};
-
 // SizeViolation unless n_qubits <= 24.
 void check_statevector_size(std::uint64_t n_qubits);
 

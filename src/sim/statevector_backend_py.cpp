@@ -69,15 +69,7 @@ py::Member& member_run_statevector() {
             auto n_qubits = a.get<std::uint64_t>(1);
             sim::check_statevector_size(n_qubits);
             const auto n = static_cast<unsigned>(n_qubits);
-            std::vector<sim::GateOp> ops;
-            try {
-                ops = sim::compile_circuit(instructions, n);
-            } catch (const sim::GateNameError& e) {
-                py::Ref message = py::own(PyUnicode_FromStringAndSize(
-                    e.message.data(), static_cast<Py_ssize_t>(e.message.size())));
-                PyErr_SetObject(PyExc_ValueError, message.get());
-                py::throw_error();
-            }
+            std::vector<sim::GateOp> ops = sim::compile_circuit(instructions, n);
             instructions = {};
             sim::StateBuffer state(n);
             sim::apply_circuit(state.data(), n, ops);
