@@ -12,8 +12,8 @@ asan="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
 # CPython itself is not built with the sanitizers: its own allocations at exit
 # are not ours to report, so leak detection stays off here (the leak check is a
 # separate script); every other report aborts the run.
-LD_PRELOAD="$asan" \
-ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
+TALVO_SANITIZED=1 LD_PRELOAD="$asan" \
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1:allocator_may_return_null=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 PYTHONPATH="$build" \
   python3 -m pytest -q -p no:cacheprovider tests "$@"

@@ -1,5 +1,7 @@
 """Arguments keep their reference counts and memory stays flat (short run; the
 long run is tests/leakcheck.py as a script)."""
+import os
+
 import leakcheck
 
 
@@ -10,5 +12,7 @@ def test_entries_keep_reference_counts_and_memory_flat():
         assert refs_ok, label
         worst = max(worst, growth)
     # Allocator noise only: a leak of even one small object per call would
-    # show as hundreds of KiB here.
-    assert worst < 2048
+    # show as hundreds of KiB here. (A sanitized build keeps freed memory in
+    # quarantine, so there only the reference counts are checked.)
+    if not os.environ.get("TALVO_SANITIZED"):
+        assert worst < 2048
