@@ -41,33 +41,39 @@ inline std::int64_t key_of(double e) {
     return static_cast<std::int64_t>(r);
 }
 
-// Fills x[k * kGroups + g] with variable k of assignments base + 4g .. base + 4g + 3
-// as 0.0 / 1.0. The low kBlockBits variables follow the lane number and never
-// change; the others are the same in every lane of a block.
-inline void low_patterns(v4d* x, unsigned n) {
+// Fills x[k * kGroups + g] with variable k of assignments base + 4g .. base + 4g + 3:
+// `off` where its bit is 0 and 1.0 where it is 1 (0.0 / 1.0 for QUBO bits,
+// -1.0 / +1.0 for spins). The low kBlockBits variables follow the lane number
+// and never change; the others are the same in every lane of a block.
+inline void low_patterns(v4d* x, unsigned n, double off) {
     for (unsigned k = 0; k < n && k < kBlockBits; ++k) {
         for (unsigned g = 0; g < kGroups; ++g) {
-            for (unsigned l = 0; l < 4; ++l) x[k * kGroups + g][l] = static_cast<double>(((g * 4 + l) >> k) & 1);
+            for (unsigned l = 0; l < 4; ++l) x[k * kGroups + g][l] = (((g * 4 + l) >> k) & 1) ? 1.0 : off;
         }
     }
 }
 
-inline void high_patterns(v4d* x, unsigned n, std::uint64_t base) {
+inline void high_patterns(v4d* x, unsigned n, std::uint64_t base, double off) {
     for (unsigned k = kBlockBits; k < n; ++k) {
-        const double bit = static_cast<double>((base >> k) & 1);
+        const double bit = ((base >> k) & 1) ? 1.0 : off;
         const v4d v = {bit, bit, bit, bit};
         for (unsigned g = 0; g < kGroups; ++g) x[k * kGroups + g] = v;
     }
 }
 
-// The general evaluation: each term contributes (x_i * w) * x_j.
+// The general evaluation of assignments first .. last - 1 (multiples of the
+// block) into out[0 .. last - first): each term contributes (x_i * w) * x_j.
+// Variable n is 1.0 in every assignment, so a term (i, n) contributes x_i * w
+// exactly (the Ising linear terms).
 __attribute__((target_clones("avx2", "default"))) void evaluate_blocks(const Term* terms, std::size_t n_terms,
-                                                                       unsigned n, std::uint64_t first,
+                                                                       unsigned n, double off, std::uint64_t first,
                                                                        std::uint64_t last, double* out) {
-    v4d x[kMaxExhaustiveVars * kGroups];
-    low_patterns(x, n);
+    v4d x[(kMaxExhaustiveVars + 1) * kGroups];
+    low_patterns(x, n, off);
+    const v4d ones = {1.0, 1.0, 1.0, 1.0};
+    for (unsigned g = 0; g < kGroups; ++g) x[n * kGroups + g] = ones;
     for (std::uint64_t base = first; base < last; base += kBlock) {
-        high_patterns(x, n, base);
+        high_patterns(x, n, base, off);
         const v4d zero = {0.0, 0.0, 0.0, 0.0};
         v4d a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
         for (std::size_t t = 0; t < n_terms; ++t) {
@@ -84,7 +90,7 @@ __attribute__((target_clones("avx2", "default"))) void evaluate_blocks(const Ter
             a7 += (xi[7] * w) * xj[7];
         }
         const v4d acc[kGroups] = {a0, a1, a2, a3, a4, a5, a6, a7};
-        std::memcpy(out + base, acc, sizeof acc);
+        std::memcpy(out + (base - first), acc, sizeof acc);
     }
 }
 
@@ -96,7 +102,7 @@ __attribute__((target("avx2"))) void evaluate_blocks_finite_avx2(const Term* ter
                                                                  unsigned n, std::uint64_t first,
                                                                  std::uint64_t last, double* out) {
     alignas(32) v4d x[kMaxExhaustiveVars * kGroups];
-    low_patterns(x, n);
+    low_patterns(x, n, 0.0);
     for (unsigned k = 0; k < n && k < kBlockBits; ++k) {
         for (unsigned g = 0; g < kGroups; ++g) {
             x[k * kGroups + g] = _mm256_cmp_pd(x[k * kGroups + g], _mm256_set1_pd(0.5), _CMP_GT_OQ);
@@ -121,7 +127,7 @@ __attribute__((target("avx2"))) void evaluate_blocks_finite_avx2(const Term* ter
             a6 = _mm256_add_pd(a6, _mm256_and_pd(_mm256_and_pd(xi[6], xj[6]), w));
             a7 = _mm256_add_pd(a7, _mm256_and_pd(_mm256_and_pd(xi[7], xj[7]), w));
         }
-        double* o = out + base;
+        double* o = out + (base - first);
         _mm256_storeu_pd(o, a0);
         _mm256_storeu_pd(o + 4, a1);
         _mm256_storeu_pd(o + 8, a2);
@@ -167,7 +173,7 @@ __attribute__((target("avx512f"))) void evaluate_blocks_finite_avx512(const Term
             a6 = _mm512_mask_add_pd(a6, mi[6] & mj[6], a6, w);
             a7 = _mm512_mask_add_pd(a7, mi[7] & mj[7], a7, w);
         }
-        double* o = out + base;
+        double* o = out + (base - first);
         _mm512_storeu_pd(o, a0);
         _mm512_storeu_pd(o + 8, a1);
         _mm512_storeu_pd(o + 16, a2);
@@ -275,12 +281,13 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
         for (std::uint64_t first = 0; first < total; first += chunk) {
             poll_interrupt();
             const std::uint64_t last = first + chunk;
+            double* out = energy.data() + first;
             if (avx512) {
-                evaluate_blocks_finite_avx512(packed.data(), packed.size(), n, first, last, energy.data());
+                evaluate_blocks_finite_avx512(packed.data(), packed.size(), n, first, last, out);
             } else if (avx2) {
-                evaluate_blocks_finite_avx2(packed.data(), packed.size(), n, first, last, energy.data());
+                evaluate_blocks_finite_avx2(packed.data(), packed.size(), n, first, last, out);
             } else {
-                evaluate_blocks(packed.data(), packed.size(), n, first, last, energy.data());
+                evaluate_blocks(packed.data(), packed.size(), n, 0.0, first, last, out);
             }
         }
     } else {
@@ -320,69 +327,10 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
 
 namespace {
 
-// One term of a spin sum: contributes (w * s_a) * s_b. A linear term uses the
-// extra site n, whose spin is +1 in every configuration; multiplying by 1.0
-// changes nothing, so s_a * w is reproduced exactly.
-struct SpinTerm {
-    std::uint32_t a, b;
-    double w;
-};
-
-// Configurations are evaluated 32 at a time in eight 4-lane accumulators: the
-// independent sums overlap, while each lane still adds its terms one by one in
-// list order. Lane l of group g is configuration base + 4g + l.
-constexpr unsigned kSpinBlockBits = 5;
-constexpr std::uint64_t kSpinBlock = std::uint64_t{1} << kSpinBlockBits;
-constexpr unsigned kSpinGroups = kSpinBlock / 4;
-
-__attribute__((target_clones("avx2", "default"))) void evaluate_spin_blocks(const SpinTerm* terms,
-                                                                            std::size_t n_terms, unsigned n,
-                                                                            std::uint64_t first_block,
-                                                                            std::uint64_t n_blocks, double* out) {
-    // Spins of sites 0..4 follow the lane pattern in every block; higher sites
-    // are the same throughout a block.
-    v4d s[(kMaxExhaustiveVars + 1) * kSpinGroups];  // aligned, unlike a std::vector of v4d
-    for (unsigned k = 0; k < n && k < kSpinBlockBits; ++k) {
-        for (unsigned g = 0; g < kSpinGroups; ++g) {
-            v4d v;
-            for (unsigned l = 0; l < 4; ++l) v[l] = (((g * 4 + l) >> k) & 1) ? 1.0 : -1.0;
-            s[k * kSpinGroups + g] = v;
-        }
-    }
-    const v4d ones = {1.0, 1.0, 1.0, 1.0};
-    for (unsigned g = 0; g < kSpinGroups; ++g) s[n * kSpinGroups + g] = ones;
-
-    for (std::uint64_t blk = 0; blk < n_blocks; ++blk) {
-        const std::uint64_t base = (first_block + blk) << kSpinBlockBits;
-        for (unsigned k = kSpinBlockBits; k < n; ++k) {
-            const v4d v = ((base >> k) & 1) ? ones : -ones;
-            for (unsigned g = 0; g < kSpinGroups; ++g) s[k * kSpinGroups + g] = v;
-        }
-        v4d a0 = {0.0, 0.0, 0.0, 0.0}, a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
-        for (std::size_t t = 0; t < n_terms; ++t) {
-            const v4d* sa = &s[terms[t].a * kSpinGroups];
-            const v4d* sb = &s[terms[t].b * kSpinGroups];
-            const double w = terms[t].w;
-            a0 += (w * sa[0]) * sb[0];
-            a1 += (w * sa[1]) * sb[1];
-            a2 += (w * sa[2]) * sb[2];
-            a3 += (w * sa[3]) * sb[3];
-            a4 += (w * sa[4]) * sb[4];
-            a5 += (w * sa[5]) * sb[5];
-            a6 += (w * sa[6]) * sb[6];
-            a7 += (w * sa[7]) * sb[7];
-        }
-        double* o = out + blk * kSpinBlock;
-        std::memcpy(o, &a0, sizeof a0);
-        std::memcpy(o + 4, &a1, sizeof a1);
-        std::memcpy(o + 8, &a2, sizeof a2);
-        std::memcpy(o + 12, &a3, sizeof a3);
-        std::memcpy(o + 16, &a4, sizeof a4);
-        std::memcpy(o + 20, &a5, sizeof a5);
-        std::memcpy(o + 24, &a6, sizeof a6);
-        std::memcpy(o + 28, &a7, sizeof a7);
-    }
-}
+// One term of a spin sum contributes (w * s_a) * s_b, which is the same
+// product as (s_a * w) * s_b: the QUBO block evaluation with spins -1 / +1 in
+// place of bits. A linear term pairs its site with the constant site n.
+using SpinTerm = Term;
 
 // Calls visit(first_configuration, energies, count) for consecutive chunks of
 // the 2^n configurations, in increasing configuration order.
@@ -390,15 +338,15 @@ template <class Visit>
 void enumerate_spins(const std::vector<SpinTerm>& terms, unsigned n, Visit&& visit) {
     const std::uint64_t total = std::uint64_t{1} << n;
     constexpr std::uint64_t kChunkBlocks = 128;
-    std::vector<double> energy(kChunkBlocks * kSpinBlock);
-    // Fewer than 32 configurations: one block is evaluated and its first
-    // `total` lanes are the configurations that exist.
-    const std::uint64_t n_blocks = (total + kSpinBlock - 1) / kSpinBlock;
+    std::vector<double> energy(kChunkBlocks * kBlock);
+    // Fewer than a block of configurations: one block is evaluated and its
+    // first `total` lanes are the configurations that exist.
+    const std::uint64_t n_blocks = (total + kBlock - 1) / kBlock;
     for (std::uint64_t first = 0; first < n_blocks; first += kChunkBlocks) {
         const std::uint64_t count = std::min(kChunkBlocks, n_blocks - first);
         poll_interrupt();
-        evaluate_spin_blocks(terms.data(), terms.size(), n, first, count, energy.data());
-        visit(first * kSpinBlock, energy.data(), std::min(count * kSpinBlock, total));
+        evaluate_blocks(terms.data(), terms.size(), n, -1.0, first * kBlock, (first + count) * kBlock, energy.data());
+        visit(first * kBlock, energy.data(), std::min(count * kBlock, total - first * kBlock));
     }
 }
 
