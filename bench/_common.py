@@ -1,12 +1,15 @@
-"""Shared helpers of the benchmark scripts: timing and one row format."""
+"""Shared helpers of the benchmark scripts: timing, one row format, the table."""
 import os
+import platform
+import shutil
 import statistics
 import sys
 import time
 
 # Benchmarks run against the installed module, or a development build when
 # PYTHONPATH points at one; the calling package's stand-in lives in tests/.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
 
 
 def median_time(fn, repeat=7, warmup=1):
@@ -20,16 +23,84 @@ def median_time(fn, repeat=7, warmup=1):
     return statistics.median(times)
 
 
-def row(case, ours, baseline=None, baseline_name="", target="", met=None, note=""):
-    """One result: times in seconds; ratio = baseline / ours."""
-    ratio = baseline / ours if baseline else None
-    return {"case": case, "ours": ours, "baseline": baseline, "baseline_name": baseline_name,
+def cxx():
+    """The C++ compiler the kernel-only timings are built with, or None."""
+    for name in (os.environ.get("CXX"), "g++", "c++"):
+        if name and shutil.which(name):
+            return shutil.which(name)
+    return None
+
+
+def row(case, ours, baseline=None, baseline_name="", target="", met=None, note="", unit="s"):
+    """One result. `ours` and `baseline` are seconds (or a figure in `unit` when
+    unit is not "s"); ratio = baseline / ours, so above 1 means we are faster.
+    `met` is True, False, None (nothing to check) or a short word."""
+    ratio = baseline / ours if baseline and ours else None
+    return {"case": case, "ours": ours, "unit": unit, "baseline": baseline, "baseline_name": baseline_name,
             "ratio": ratio, "target": target, "met": met, "note": note}
 
 
+def fmt_value(v, unit="s"):
+    if v is None:
+        return "-"
+    if unit != "s":
+        return f"{v:.1f} {unit}" if unit == "MiB" else f"{v:g} {unit}"
+    if v < 1e-3:
+        return f"{v * 1e6:.1f} µs"
+    if v < 1.0:
+        return f"{v * 1e3:.2f} ms"
+    return f"{v:.2f} s"
+
+
+def fmt_ratio(r):
+    if r is None:
+        return "-"
+    return f"{r:.0f}x" if r >= 100 else f"{r:.2f}x" if r < 10 else f"{r:.1f}x"
+
+
+def fmt_met(m):
+    return m if isinstance(m, str) else {True: "yes", False: "NO", None: "-"}[m]
+
+
+COLUMNS = ["case", "ours", "baseline", "baseline time", "ratio", "target", "met", "note"]
+
+
+def cells(r):
+    return [r["case"], fmt_value(r["ours"], r["unit"]), r["baseline_name"] or "-",
+            fmt_value(r["baseline"], r["unit"]), fmt_ratio(r["ratio"]), r["target"] or "-", fmt_met(r["met"]),
+            r["note"]]
+
+
+def table(rows, markdown=False):
+    body = [cells(r) for r in rows]
+    if markdown:
+        esc = lambda s: s.replace("|", "\\|")
+        lines = ["| " + " | ".join(COLUMNS) + " |",
+                 "|" + "|".join("---:" if c in ("ours", "baseline time", "ratio") else "---" for c in COLUMNS) + "|"]
+        lines += ["| " + " | ".join(esc(c) for c in b) + " |" for b in body]
+        return "\n".join(lines)
+    widths = [max(len(c) for c in col) for col in zip(COLUMNS, *body)]
+    right = {1, 3, 4}
+
+    def line(cs):
+        return "  ".join(c.rjust(w) if k in right else c.ljust(w) for k, (c, w) in enumerate(zip(cs, widths))).rstrip()
+
+    return "\n".join([line(COLUMNS), line(["-" * w for w in widths])] + [line(b) for b in body])
+
+
+def machine():
+    model = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as f:
+            for text in f:
+                if text.startswith("model name"):
+                    model = text.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return (f"{model}, {os.cpu_count()} cores, {platform.python_implementation()} {platform.python_version()}, "
+            f"{platform.system()} {platform.machine()}")
+
+
 def print_rows(rows):
-    for r in rows:
-        base = f"{r['baseline'] * 1e3:10.2f} ms ({r['baseline_name']})" if r["baseline"] else f"{'-':>13}"
-        ratio = f"{r['ratio']:8.1f}x" if r["ratio"] else f"{'-':>9}"
-        met = {True: "met", False: "NOT met", None: ""}[r["met"]]
-        print(f"{r['case']:<44} {r['ours'] * 1e3:10.2f} ms  {base}  {ratio}  {r['target']:<28} {met} {r['note']}")
+    print(table(rows))

@@ -1,12 +1,12 @@
 """reconstruct_expectation against the pure-Python loop it replaces.
 
 20,000 samples x 2 sub-circuit labels, each histogram holding 16 bitstrings.
-Prints the module's time, the pure-Python model's time and their ratio.
+Reports the module's time, the pure-Python model's time and their ratio.
 """
 import random
-import sys
 import time
 
+import _common
 from talvo_core import cutting
 
 N_SAMPLES, LABELS, N_BITSTRINGS = 20_000, ["A", "B"], 16
@@ -49,7 +49,7 @@ def best_of(f, reps):
     return best
 
 
-def main():
+def run():
     rng = random.Random(3)
     keys = [format(k, "04b") for k in range(N_BITSTRINGS)]
     raw = []
@@ -65,11 +65,11 @@ def main():
     assert ours_value == model_reconstruct(raw, coefs, LABELS)
     ours = best_of(lambda: cutting.reconstruct_expectation(records, coef_records, LABELS), 50)
     model = best_of(lambda: model_reconstruct(raw, coefs, LABELS), 5)
-    print(f"reconstruct_expectation {N_SAMPLES} samples x {len(LABELS)} labels, {N_BITSTRINGS} bitstrings each")
-    print(f"  talvo_core   {ours * 1e3:9.3f} ms")
-    print(f"  Python model {model * 1e3:9.3f} ms")
-    print(f"  ratio        {model / ours:9.1f}x  (target >= 30x)")
+    return [
+        _common.row(f"reconstruct_expectation {N_SAMPLES:,} samples x {len(LABELS)} labels, {N_BITSTRINGS} bitstrings",
+                    ours, model, "pure-Python model", ">= 30x the model", model / ours >= 30),
+    ]
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    _common.print_rows(run())

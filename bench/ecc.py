@@ -13,6 +13,7 @@ import resource
 import statistics
 import time
 
+import _common
 import talvo_core
 
 ecc = talvo_core.ecc
@@ -60,11 +61,7 @@ def py_failure(n, supports, logical_z, rate):
     return total
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--repeat", type=int, default=7)
-    args = ap.parse_args()
-
+def run(repeat=7):
     p5 = ecc.build_surface_code(5)
     p3 = ecc.build_surface_code(3)
     n5, n3 = len(p5.data_qubits), len(p3.data_qubits)
@@ -74,9 +71,9 @@ def main():
     talvo_core.logical_failure_probability(n5, p5.z_stabilizers, p5.logical_z, 0.01)
     rss1 = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 
-    t_table5 = median_time(lambda: talvo_core.build_ecc_lookup_table(n5, p5.z_stabilizers), args.repeat)
+    t_table5 = median_time(lambda: talvo_core.build_ecc_lookup_table(n5, p5.z_stabilizers), repeat)
     t_fail5 = median_time(
-        lambda: talvo_core.logical_failure_probability(n5, p5.z_stabilizers, p5.logical_z, 0.01), args.repeat)
+        lambda: talvo_core.logical_failure_probability(n5, p5.z_stabilizers, p5.logical_z, 0.01), repeat)
 
     t_table3 = median_time(lambda: talvo_core.build_ecc_lookup_table(n3, p3.z_stabilizers), 200)
     t_fail3 = median_time(
@@ -86,21 +83,30 @@ def main():
 
     pat5, pat3 = 1 << n5, 1 << n3
     ns = 1e9
-    print(f"distance 5 ({n5} data qubits, {len(p5.z_stabilizers)} Z-stabilizers, {pat5} patterns), "
-          f"median of {args.repeat}:")
-    print(f"  build_ecc_lookup_table       {t_table5:8.4f} s  (target <= 0.3 s)  "
-          f"{t_table5 / pat5 * ns:6.2f} ns/pattern")
-    print(f"  logical_failure_probability  {t_fail5:8.4f} s  (target <= 0.5 s)  "
-          f"{t_fail5 / (2 * pat5) * ns:6.2f} ns/pattern/pass")
-    print(f"  peak memory added by these calls: {(rss1 - rss0) / 1024:.1f} MiB (target <= 64 MiB)")
-    print(f"distance 3 ({n3} data qubits, {pat3} patterns), per-pattern cost:")
-    print(f"  table build:   python {t_py_table3 / pat3 * ns:9.1f} ns   native d3 {t_table3 / pat3 * ns:7.2f} ns"
-          f"   ratio python-d3 / native-d3 {t_py_table3 / t_table3:8.0f}x"
-          f"   python-d3 / native-d5 {(t_py_table3 / pat3) / (t_table5 / pat5):8.0f}x")
-    print(f"  failure sum:   python {t_py_fail3 / pat3 * ns:9.1f} ns   native d3 {t_fail3 / pat3 * ns:7.2f} ns"
-          f"   ratio python-d3 / native-d3 {t_py_fail3 / t_fail3:8.0f}x"
-          f"   python-d3 / native-d5 {(t_py_fail3 / pat3) / (t_fail5 / pat5):8.0f}x")
-    print("  (native d3 times include the call overhead, which dominates 512 patterns)")
+    d5 = f"d=5 ({n5} data qubits, {len(p5.z_stabilizers)} Z-stabilizers)"
+    d3 = f"d=3 ({n3} data qubits, {pat3} patterns)"
+    overhead = "native d=3 time is mostly call overhead at 512 patterns"
+    return [
+        _common.row(f"build_ecc_lookup_table {d5}", t_table5, None, "", "<= 0.3 s median", t_table5 <= 0.3,
+                    f"{t_table5 / pat5 * ns:.2f} ns/pattern; median of {repeat}"),
+        _common.row(f"logical_failure_probability {d5}", t_fail5, None, "", "<= 0.5 s median", t_fail5 <= 0.5,
+                    f"{t_fail5 / (2 * pat5) * ns:.2f} ns/pattern/pass; median of {repeat}"),
+        _common.row("ecc d=5: peak memory added by both calls", (rss1 - rss0) / 1024, None, "", "<= 64 MiB",
+                    (rss1 - rss0) / 1024 <= 64, "", unit="MiB"),
+        _common.row(f"build_ecc_lookup_table {d3}", t_table3, t_py_table3, "pure-Python model", "report", None,
+                    f"per pattern: Python {t_py_table3 / pat3 * ns:.0f} ns vs native d=5 {t_table5 / pat5 * ns:.2f} ns"
+                    f" = {(t_py_table3 / pat3) / (t_table5 / pat5):.0f}x; {overhead}"),
+        _common.row(f"logical_failure_probability {d3}", t_fail3, t_py_fail3, "pure-Python model", "report", None,
+                    f"per pattern: Python {t_py_fail3 / pat3 * ns:.0f} ns vs native d=5 {t_fail5 / pat5 * ns:.2f} ns"
+                    f" = {(t_py_fail3 / pat3) / (t_fail5 / pat5):.0f}x; {overhead}"),
+    ]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--repeat", type=int, default=7)
+    args = ap.parse_args()
+    _common.print_rows(run(args.repeat))
 
 
 if __name__ == "__main__":

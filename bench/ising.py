@@ -8,6 +8,7 @@ import random
 import statistics
 import time
 
+import _common
 import talvo_core
 from talvo_core import sim
 
@@ -66,33 +67,36 @@ def median_time(fn, repeats):
     return statistics.median(times)
 
 
-def main():
+def run(repeats=9):
     rnd = random.Random(7)
     solver = sim.IsingSimulator()
 
     dh, dj, n = norm_case(20, rnd)
-    norm20 = median_time(lambda: talvo_core.exact_ising_norm(dh, dj, n), 9)
+    norm20 = median_time(lambda: talvo_core.exact_ising_norm(dh, dj, n), repeats)
     dh14, dj14, _ = norm_case(14, rnd)
-    norm14 = median_time(lambda: talvo_core.exact_ising_norm(dh14, dj14, 14), 9)
+    norm14 = median_time(lambda: talvo_core.exact_ising_norm(dh14, dj14, 14), repeats)
     py_norm14 = median_time(lambda: python_norm(dh14, dj14, 14), 3)
     assert python_norm(dh14, dj14, 14) == talvo_core.exact_ising_norm(dh14, dj14, 14)
 
     _, _, g20 = graph_case(20, rnd)
-    solve20 = median_time(lambda: solver.solve_exact(g20), 9)
+    solve20 = median_time(lambda: solver.solve_exact(g20), repeats)
     names14, inter14, g14 = graph_case(14, rnd)
-    solve14 = median_time(lambda: solver.solve_exact(g14), 9)
+    solve14 = median_time(lambda: solver.solve_exact(g14), repeats)
     py_solve14 = median_time(lambda: python_solve(names14, inter14), 3)
     assert python_solve(names14, inter14) == solver.solve_exact(g14)
 
-    print(f"exact_ising_norm, 20 sites, 20 + 190 terms: {norm20 * 1e3:8.1f} ms median "
-          f"(target {TARGET * 1e3:.0f} ms: {'ok' if norm20 <= TARGET else 'MISSED'})")
-    print(f"  at 14 sites: native {norm14 * 1e3:.2f} ms, Python {py_norm14 * 1e3:.0f} ms, "
-          f"ratio {py_norm14 / norm14:.0f}x")
-    print(f"solve_exact, 20 variables, 190 interactions: {solve20 * 1e3:8.1f} ms median "
-          f"(target {TARGET * 1e3:.0f} ms: {'ok' if solve20 <= TARGET else 'MISSED'})")
-    print(f"  at 14 variables: native {solve14 * 1e3:.2f} ms, Python {py_solve14 * 1e3:.0f} ms, "
-          f"ratio {py_solve14 / solve14:.0f}x")
+    target = f"<= {TARGET * 1e3:.0f} ms median"
+    return [
+        _common.row("exact_ising_norm 20 sites, 20 + 190 terms", norm20, None, "", target, norm20 <= TARGET,
+                    f"median of {repeats}"),
+        _common.row("exact_ising_norm 14 sites, 14 + 91 terms", norm14, py_norm14, "pure-Python model", "report",
+                    None),
+        _common.row("IsingSimulator.solve_exact 20 variables, 190 interactions", solve20, None, "", target,
+                    solve20 <= TARGET, f"median of {repeats}"),
+        _common.row("IsingSimulator.solve_exact 14 variables, 91 interactions", solve14, py_solve14,
+                    "pure-Python model", "report", None),
+    ]
 
 
 if __name__ == "__main__":
-    main()
+    _common.print_rows(run())

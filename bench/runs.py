@@ -8,16 +8,15 @@ compiled here when a C++ compiler is found).
 """
 import os
 import random
-import shutil
 import subprocess
-import sys
 import time
 
+import _common
 import talvo_core
 
 N_RUNS, N_VARS, N_TERMS = 500, 200, 2000
 M64 = (1 << 64) - 1
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = _common.ROOT
 
 
 def model_runs(qubo, base_bits, n_runs, noise_level, seed):
@@ -52,20 +51,25 @@ def best_of(f, reps):
 
 
 def kernel_time():
-    cxx = shutil.which(os.environ.get("CXX", "c++")) or shutil.which("g++")
+    """Native work alone, from a small executable over the kernel sources; None
+    without a C++ compiler, or the compiler's complaint as a string."""
+    cxx = _common.cxx()
     if not cxx:
         return None
     exe = os.path.join(ROOT, "build", "bench_runs_kernel")
     os.makedirs(os.path.dirname(exe), exist_ok=True)
-    src = [os.path.join(ROOT, p) for p in ("bench/runs_kernel.cpp", "src/validator.cpp", "src/pool.cpp")]
-    subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-pthread", "-I", os.path.join(ROOT, "src"),
-                    *src, "-o", exe], check=True)
+    src = [os.path.join(ROOT, p) for p in ("bench/runs_kernel.cpp", "src/validator.cpp", "src/pool.cpp",
+                                           "src/errors.cpp")]
+    built = subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-pthread", "-I",
+                            os.path.join(ROOT, "src"), *src, "-o", exe], capture_output=True, text=True)
+    if built.returncode:
+        return "kernel build failed: " + (built.stderr.strip().splitlines() or ["?"])[-1]
     out = subprocess.run([exe, str(N_RUNS), str(N_VARS), str(N_TERMS), "200"], check=True, capture_output=True,
                          text=True).stdout.split()
     return float(out[0])
 
 
-def main():
+def run():
     rng = random.Random(11)
     qubo = [((rng.randrange(N_VARS), rng.randrange(N_VARS)), rng.uniform(-1, 1)) for _ in range(N_TERMS)]
     base = [rng.randrange(2) for _ in range(N_VARS)]
@@ -78,17 +82,24 @@ def main():
     after_many = threads()
     model = best_of(lambda: model_runs(*args), 5)
     convert = best_of(lambda: talvo_core.simulate_qubo_runs(qubo, base, 0, 0.1, 12345), 100)
-    print(f"simulate_qubo_runs {N_RUNS} runs x {N_VARS} vars, {N_TERMS} terms")
-    print(f"  talvo_core   {ours * 1e3:9.3f} ms")
-    print(f"  Python model {model * 1e3:9.3f} ms")
-    print(f"  ratio        {model / ours:9.1f}x  (target >= 50x)")
     kernel = kernel_time()
-    if kernel is not None:
+    if kernel is None:
+        share = "no C++ compiler: result-building share not measured"
+    elif isinstance(kernel, str):
+        share = kernel
+    else:
         build = max(ours - convert - kernel, 0.0)
-        print(f"  argument conversion {convert * 1e3:.3f} ms, native work {kernel * 1e3:.3f} ms, "
-              f"Python result {build * 1e3:.3f} ms = {100 * build / ours:.0f}% of the call")
-    print(f"  threads: {before} before the first call, {after_first} after it, {after_many} after 100 more")
+        share = (f"building the Python result {_common.fmt_value(build)} = {100 * build / ours:.0f}% of the call "
+                 f"(argument conversion {_common.fmt_value(convert)}, native work {_common.fmt_value(kernel)})")
+    return [
+        _common.row(f"simulate_qubo_runs {N_RUNS} runs x {N_VARS} vars, {N_TERMS:,} terms", ours, model,
+                    "pure-Python model", ">= 50x the model", model / ours >= 50, share),
+        _common.row("worker pool: threads created per call after the first", after_many - after_first, None, "",
+                    "none", after_many == after_first,
+                    f"threads: {before} before the first call, {after_first} after it, {after_many} after 100 more",
+                    unit="threads"),
+    ]
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    _common.print_rows(run())

@@ -10,6 +10,7 @@ import random
 import sys
 import time
 
+import _common
 import talvo_core
 
 
@@ -23,8 +24,7 @@ def best_interleaved(fns, rounds):
     return best
 
 
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 10_000
+def run(n=10_000, rounds=200):
     rng = random.Random(10)
     conf = [rng.uniform(0.0, 1.0) for _ in range(n)]
     best = [rng.uniform(-50.0, 0.0) for _ in range(n)]
@@ -34,14 +34,17 @@ def main():
 
     t_full, t_three = best_interleaved(
         [lambda: solver.solve(conf, best, second, breaks, 2.0), lambda: solver.solve(conf[:1], best, second, breaks, 2.0)],
-        200)
+        rounds)
     conversion = min(t_full, t_three * 4 / 3)
-    print(f"StackelbergSolver.solve, {n} iterations (CPU time, best of 200)")
-    print(f"  full call                    {t_full * 1e6:9.1f} us")
-    print(f"  3 lists converted, 1 scored  {t_three * 1e6:9.1f} us")
-    print(f"  conversion share (estimate)  {conversion / t_full * 100:9.1f} %")
-    print(f"  scoring and the rest         {(t_full - conversion) * 1e6:9.1f} us")
+    share = conversion / t_full
+    return [
+        _common.row(f"StackelbergSolver.solve, {n:,} iterations", t_full, None, "",
+                    "dominated by argument conversion", share >= 0.5,
+                    f"conversion {share * 100:.0f}% of the call (4/3 of a call that converts 3 lists and scores "
+                    f"1 iteration, {_common.fmt_value(t_three)}); scoring and the rest "
+                    f"{_common.fmt_value(t_full - conversion)}; CPU time, best of {rounds}"),
+    ]
 
 
 if __name__ == "__main__":
-    main()
+    _common.print_rows(run(*map(int, sys.argv[1:2])))

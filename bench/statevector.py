@@ -18,10 +18,10 @@ import sys
 import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests"))  # stand-in talvo.exceptions
+import _common
+import talvo_core
 
-import talvo_core  # noqa: E402
+ROOT = _common.ROOT
 
 
 def make_circuit(n, n_gates, seed=2024):
@@ -51,13 +51,20 @@ def best_of(repeats, fn):
 
 
 def kernel_times(circuit, n, repeats, other_blocks=()):
+    """Kernel-only timings from a small executable over the kernel sources; None
+    without a C++ compiler, or the compiler's complaint as a string."""
+    cxx = _common.cxx()
+    if not cxx:
+        return None
     with tempfile.TemporaryDirectory() as tmp:
         exe = os.path.join(tmp, "statevector_kernel")
-        subprocess.run(
-            ["g++", "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-Wno-psabi", "-I", os.path.join(ROOT, "src"),
+        built = subprocess.run(
+            [cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-Wno-psabi", "-I", os.path.join(ROOT, "src"),
              os.path.join(ROOT, "src/sim/statevector_backend.cpp"), os.path.join(ROOT, "bench/statevector_kernel.cpp"),
              "-o", exe],
-            check=True)
+            capture_output=True, text=True)
+        if built.returncode:
+            return "kernel build failed: " + (built.stderr.strip().splitlines() or ["?"])[-1]
         path = os.path.join(tmp, "circuit.txt")
         with open(path, "w") as f:
             for name, qs, ps in circuit:
@@ -91,37 +98,51 @@ def aer_time(circuit, n, repeats):
             "fusion": result.results[0].metadata.get("fusion", {}).get("applied")}
 
 
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 22
-    n_gates = int(sys.argv[2]) if len(sys.argv) > 2 else 200
-    repeats = 3
+def run(n=22, n_gates=200, repeats=3, aer_repeats=2):
     circuit = make_circuit(n, n_gates)
-
+    case = f"statevector {n} qubits, {n_gates} gates"
     k = kernel_times(circuit, n, repeats)
-    print(f"statevector: {n} qubits, {n_gates} gates (h, rz, u, cx, cz, swap), best of {repeats}")
-    print(f"  read+write pass over the state     {k['pass_s'] * 1e3:9.2f} ms")
-    print(f"  kernel, cache-blocked              {k['blocked_s'] * 1e3:9.2f} ms   "
-          f"({k['blocked_s'] / k['pass_s']:.1f} passes)")
-    print(f"  kernel, one pass per gate          {k['unblocked_s'] * 1e3:9.2f} ms   "
-          f"({k['unblocked_s'] / n_gates / k['pass_s']:.2f}x the pass per gate)")
-    print(f"  blocked result == unblocked result {k['blocked_equals_unblocked']}")
-
     e2e = best_of(repeats, lambda: talvo_core.run_statevector(circuit, n))
     empty = best_of(repeats, lambda: talvo_core.run_statevector([], n))
-    print(f"  run_statevector end to end         {e2e * 1e3:9.2f} ms")
-    print(f"  run_statevector, empty circuit     {empty * 1e3:9.2f} ms   (allocation + result conversion)")
-    print(f"  end to end minus empty circuit     {(e2e - empty) * 1e3:9.2f} ms")
+    aer = aer_time(circuit, n, aer_repeats)
+    if aer is not None:
+        ours_state = talvo_core.run_statevector(circuit, n)
+        diff = max(abs(complex(*a) - b) for a, b in zip(ours_state, aer["state"]))
+        aer_name = f"qiskit-aer {aer['version']}, 1 thread"
+        aer_note = f"aer fusion applied: {aer['fusion']}, max |state difference| {diff:.1e}"
+    else:
+        aer_name, aer_note = "", "qiskit-aer not installed"
 
-    aer = aer_time(circuit, n, repeats)
-    if aer is None:
-        print("  qiskit-aer: not installed")
-        return
-    ours = talvo_core.run_statevector(circuit, n)
-    diff = max(abs(complex(*a) - b) for a, b in zip(ours, aer["state"]))
-    print(f"  qiskit-aer {aer['version']} statevector, 1 thread: simulation {aer['sim_s'] * 1e3:.2f} ms, "
-          f"wall {aer['wall_s'] * 1e3:.2f} ms (fusion applied: {aer['fusion']}); max |difference| {diff:.1e}")
-    print(f"  kernel blocked / aer simulation    {k['blocked_s'] / aer['sim_s']:.2f}x")
+    if isinstance(k, dict):
+        sim_time = k["blocked_s"]
+        sim_note = (f"kernel without result conversion, cache-blocked ({k['blocked_s'] / k['pass_s']:.1f} passes over "
+                    f"the state); one pass per gate {_common.fmt_value(k['unblocked_s'])}; blocked == unblocked: "
+                    f"{k['blocked_equals_unblocked']}")
+    else:
+        sim_time = max(e2e - empty, 0.0)
+        sim_note = ("end to end minus an empty circuit (" + (k or "no C++ compiler") +
+                    ", kernel not timed alone)")
+    if aer is not None:
+        sim_met = True if sim_time <= aer["sim_s"] else "floor" if sim_time <= 2 * aer["sim_s"] else False
+    else:
+        sim_met = None
+    rows = [
+        _common.row(f"{case}: simulation only", sim_time, aer and aer["sim_s"], aer_name + " (simulation)" if aer else "",
+                    "<= aer; floor 2x aer", sim_met, f"{sim_note}; {aer_note}"),
+        _common.row(f"{case}: end to end", e2e, aer and aer["wall_s"], aer_name + " (wall)" if aer else "", "report",
+                    None, f"empty circuit {_common.fmt_value(empty)} (allocation + result conversion); "
+                          f"end to end minus empty {_common.fmt_value(e2e - empty)}"),
+    ]
+    if isinstance(k, dict):
+        per_gate = k["unblocked_s"] / n_gates
+        rows.append(_common.row(f"{case}: unblocked time per gate", per_gate, k["pass_s"],
+                                "read+write pass over the state", "<= 1.3x the pass", per_gate <= 1.3 * k["pass_s"],
+                                f"{per_gate / k['pass_s']:.2f}x the pass per gate (memory-bandwidth limit)"))
+    else:
+        rows.append(_common.row(f"{case}: unblocked time per gate", None, None, "", "<= 1.3x the pass", None,
+                                (k or "no C++ compiler") + ": not measured"))
+    return rows
 
 
 if __name__ == "__main__":
-    main()
+    _common.print_rows(run(*map(int, sys.argv[1:3])))

@@ -9,6 +9,7 @@ import random
 import sys
 import time
 
+import _common
 import talvo_core
 
 
@@ -133,8 +134,7 @@ def best_interleaved(fns, rounds):
     return best
 
 
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 53
+def run(n=53, rounds=15):
     rng = random.Random(53)
     dist = [[0.0 if i == j else round(rng.uniform(1.0, 100.0), 2) for j in range(n)] for i in range(n)]
     a, b = 250.0, 1.0
@@ -146,18 +146,20 @@ def main():
     keys, values = list(result.keys()), list(result.values())
 
     t_mod, t_floor = best_interleaved(
-        [lambda: talvo_core.vrp_qubo_terms(dist, a, b), lambda: dict(zip(keys, values))], 25)
+        [lambda: talvo_core.vrp_qubo_terms(dist, a, b), lambda: dict(zip(keys, values))], rounds)
     assert list(result.items()) == list(package_loops_vrp(dist, a, b).items()), "module and term loops differ"
     t_model, t_py, t_loops = best_interleaved([lambda: model_vrp(dist, a, b), lambda: python_vrp(dist, a, b),
                                                lambda: package_loops_vrp(dist, a, b)], 3)
-
-    print(f"vrp_qubo_terms N={n}: {len(result)} entries (CPU time, best of several runs)")
-    print(f"  module                       {t_mod * 1e3:8.2f} ms")
-    print(f"  pure-Python model            {t_model * 1e3:8.2f} ms   speedup {t_model / t_mod:6.1f}x  (target >= 20x)")
-    print(f"  Python, int-packed keys      {t_py * 1e3:8.2f} ms   speedup {t_py / t_mod:6.1f}x")
-    print(f"  Python, name-keyed loops     {t_loops * 1e3:8.2f} ms   speedup {t_loops / t_mod:6.1f}x")
-    print(f"  dict(zip(keys, values))      {t_floor * 1e3:8.2f} ms   module / floor {t_mod / t_floor:5.2f}  (target <= 2)")
+    case = f"vrp_qubo_terms N={n} ({len(result):,} entries)"
+    return [
+        _common.row(case, t_mod, t_model, "pure-Python model", ">= 20x the model", t_model / t_mod >= 20,
+                    f"CPU time, best of {rounds}; Python with int-packed keys {_common.fmt_value(t_py)} "
+                    f"({t_py / t_mod:.1f}x), name-keyed term loops {_common.fmt_value(t_loops)} "
+                    f"({t_loops / t_mod:.1f}x)"),
+        _common.row(case, t_mod, t_floor, "dict(zip(keys, values))", "<= 2x the dict build", t_mod <= 2 * t_floor,
+                    f"module / floor {t_mod / t_floor:.2f}; the dict build is the floor of this call"),
+    ]
 
 
 if __name__ == "__main__":
-    main()
+    _common.print_rows(run(*map(int, sys.argv[1:2])))
