@@ -8,36 +8,9 @@ import time
 
 import _common
 from talvo_core import cutting
+from models import model_reconstruct
 
 N_SAMPLES, LABELS, N_BITSTRINGS = 20_000, ["A", "B"], 16
-
-
-def model_reconstruct(counts, coefficients, labels):
-    """counts: (sample, label, histogram, shots) tuples; coefficients: (sample, coefficient) pairs."""
-    if not labels:
-        raise ValueError("subcircuit_labels must not be empty")
-    table = {}
-    for sample, label, hist, shots in counts:
-        if (sample, label) in table:
-            raise ValueError(f"duplicate SubcircuitSampleCounts for sample {sample} / subcircuit {label!r}")
-        table[sample, label] = (hist, shots)
-    for sample, _ in coefficients:
-        for label in labels:
-            if (sample, label) not in table:
-                raise ValueError(f"missing SubcircuitSampleCounts for sample {sample} / subcircuit {label!r}")
-    total = -0.0
-    for sample, coefficient in coefficients:
-        product = 1.0
-        for label in labels:
-            hist, shots = table[sample, label]
-            if shots == 0:
-                raise ValueError(f"SubcircuitSampleCounts for sample {sample} / subcircuit {label!r} has shots == 0")
-            acc = 0.0
-            for bits, n in hist.items():
-                acc += (-1.0 if bits.count("1") % 2 else 1.0) * float(n)
-            product = product * (acc / float(shots))
-        total += coefficient * product
-    return total
 
 
 def best_of(f, reps):

@@ -3,7 +3,6 @@ Python loops at 14 sites measured in the same run.
 
     PYTHONPATH=build/dev python bench/ising.py
 """
-import math
 import random
 import statistics
 import time
@@ -11,37 +10,9 @@ import time
 import _common
 import talvo_core
 from talvo_core import sim
+from models import model_norm as python_norm, model_solve as python_solve
 
 TARGET = 0.15  # seconds, median at 20 sites
-
-
-def python_norm(dh, dj, n):
-    best = 0.0
-    for v in range(1 << n):
-        s = [1.0 if (v >> k) & 1 else -1.0 for k in range(n)]
-        e = 0.0
-        for i, h in dh:
-            e += s[i] * h
-        for (i, j), w in dj:
-            e += (w * s[i]) * s[j]
-        if abs(e) > best:
-            best = abs(e)
-    return best
-
-
-def python_solve(names, interactions):
-    n = len(names)
-    index = {name: k for k, name in enumerate(names)}
-    resolved = [(index[i], index[j], w) for i, j, w in interactions]
-    best, best_e = [-1] * n, math.inf
-    for c in range(1 << n):
-        s = [1 if (c >> k) & 1 else -1 for k in range(n)]
-        e = 0.0
-        for a, b, w in resolved:
-            e += s[a] * w if a == b else s[b] * (s[a] * w)
-        if best_e > e:
-            best, best_e = s, e
-    return best
 
 
 def norm_case(n, rnd):

@@ -11,38 +11,7 @@ import time
 
 import _common
 import talvo_core
-
-
-def model_vrp(dist, a, b):
-    n = len(dist)
-    if any(len(row) != n for row in dist):
-        raise ValueError("distance matrix must be square")
-    names = [f"x_{i}_{t}" for i in range(n) for t in range(n)]
-    rank = [0] * (n * n)
-    for r, v in enumerate(sorted(range(n * n), key=names.__getitem__)):
-        rank[v] = r
-    acc = {}
-
-    def add(p, q, delta):
-        key = (p, q) if rank[p] <= rank[q] else (q, p)
-        acc[key] = acc.get(key, 0.0) + delta
-
-    for i in range(n):
-        for t in range(n):
-            acc[(i * n + t, i * n + t)] = acc.get((i * n + t, i * n + t), 0.0) - a
-            for s in range(t + 1, n):
-                add(i * n + t, i * n + s, 2.0 * a)
-    for t in range(n):
-        for i in range(n):
-            acc[(i * n + t, i * n + t)] = acc.get((i * n + t, i * n + t), 0.0) - a
-            for j in range(i + 1, n):
-                add(i * n + t, j * n + t, 2.0 * a)
-    for u in range(n):
-        for v in range(n):
-            if v != u:
-                for t in range(n):
-                    add(u * n + t, v * n + (t + 1) % n, dist[u][v] * b)
-    return [((names[f], names[s]), w) for (f, s), w in sorted(acc.items())]
+from models import model_vrp
 
 
 def python_vrp(dist, a, b):

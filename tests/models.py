@@ -49,3 +49,120 @@ def qubo_energy_spectrum(qubo, n):
             best, best_e = x, e
         keys.add(energy_key(e))
     return best, best_e, sorted(k / 1e9 for k in keys)
+
+
+ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
+
+
+def model_quote(s):
+    return '"' + "".join(ESCAPES.get(c) or (c if c.isprintable() else "\\u{%x}" % ord(c)) for c in s) + '"'
+
+
+def model_reconstruct(counts, coefficients, labels):
+    """counts: (sample, label, histogram dict, shots) tuples; coefficients: (sample, coefficient)."""
+    if not labels:
+        raise ValueError("subcircuit_labels must not be empty")
+    table = {}
+    for sample, label, hist, shots in counts:
+        if (sample, label) in table:
+            raise ValueError(f"duplicate SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)}")
+        table[sample, label] = (hist, shots)
+    for sample, _ in coefficients:
+        for label in labels:
+            if (sample, label) not in table:
+                raise ValueError(f"missing SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)}")
+    total = -0.0
+    for sample, coefficient in coefficients:
+        product = 1.0
+        for label in labels:
+            hist, shots = table[sample, label]
+            if shots == 0:
+                raise ValueError(
+                    f"SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)} has shots == 0")
+            acc = 0.0
+            for bits, n in hist.items():
+                acc += (-1.0 if bits.count("1") % 2 else 1.0) * float(n)
+            product = product * (acc / float(shots))
+        total += coefficient * product
+    return total
+
+
+def model_norm(dh, dj, n):
+    if n > 20:
+        from talvo.exceptions import SizeViolation
+
+        raise SizeViolation("SizeViolation: exact_ising_norm requires n_sites <= 20")
+    if n == 0 or (not dh and not dj):
+        return 0.0
+    for i, _ in dh:
+        if i >= n:
+            raise IndexError(i)
+    for (i, j), _ in dj:
+        if i >= n:
+            raise IndexError(i)
+        if j >= n:
+            raise IndexError(j)
+    best = 0.0
+    for v in range(1 << n):
+        s = [1.0 if (v >> k) & 1 else -1.0 for k in range(n)]
+        e = 0.0
+        for i, h in dh:
+            e += s[i] * h
+        for (i, j), w in dj:
+            e += (w * s[i]) * s[j]
+        if abs(e) > best:
+            best = abs(e)
+    return best
+
+
+def model_solve(names, interactions):
+    n = len(names)
+    if n == 0:
+        return []
+    index = {name: k for k, name in enumerate(names)}
+    best, best_e = [-1] * n, math.inf
+    if not interactions:
+        return best
+    for c in range(1 << n):
+        s = [1 if (c >> k) & 1 else -1 for k in range(n)]
+        e = 0.0
+        for i, j, w in interactions:
+            if i not in index or j not in index:
+                continue
+            a, b = index[i], index[j]
+            e += s[a] * w if a == b else s[b] * (s[a] * w)
+        if best_e > e:
+            best, best_e = s, e
+    return best
+
+
+def model_vrp(dist, a, b):
+    n = len(dist)
+    if any(len(row) != n for row in dist):
+        raise ValueError("distance matrix must be square")
+    names = [f"x_{i}_{t}" for i in range(n) for t in range(n)]
+    rank = [0] * (n * n)
+    for r, v in enumerate(sorted(range(n * n), key=names.__getitem__)):
+        rank[v] = r
+    acc = {}
+
+    def add(p, q, delta):
+        key = (p, q) if rank[p] <= rank[q] else (q, p)
+        acc[key] = acc.get(key, 0.0) + delta
+
+    for i in range(n):
+        for t in range(n):
+            acc[(i * n + t, i * n + t)] = acc.get((i * n + t, i * n + t), 0.0) - a
+            for s in range(t + 1, n):
+                add(i * n + t, i * n + s, 2.0 * a)
+    for t in range(n):
+        for i in range(n):
+            acc[(i * n + t, i * n + t)] = acc.get((i * n + t, i * n + t), 0.0) - a
+            for j in range(i + 1, n):
+                add(i * n + t, j * n + t, 2.0 * a)
+    for u in range(n):
+        for v in range(n):
+            if v != u:
+                for t in range(n):
+                    add(u * n + t, v * n + (t + 1) % n, dist[u][v] * b)
+    return [((names[f], names[s]), w) for (f, s), w in sorted(acc.items())]

@@ -6,6 +6,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 from talvo_core import cutting
+from models import model_quote, model_reconstruct
 
 Coef, Counts, reconstruct_expectation = cutting.SampleCoefficient, cutting.SubcircuitSampleCounts, \
     cutting.reconstruct_expectation
@@ -18,42 +19,6 @@ def model_float(x):
         return "inf" if x > 0 else "-inf"
     text = format(Decimal(repr(x)), "f")
     return text[:-2] if text.endswith(".0") else text
-
-
-ESCAPES = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
-
-
-def model_quote(s):
-    return '"' + "".join(ESCAPES.get(c) or (c if c.isprintable() else "\\u{%x}" % ord(c)) for c in s) + '"'
-
-
-def model_reconstruct(counts, coefficients, labels):
-    """counts: (sample, label, histogram dict, shots) tuples; coefficients: (sample, coefficient)."""
-    if not labels:
-        raise ValueError("subcircuit_labels must not be empty")
-    table = {}
-    for sample, label, hist, shots in counts:
-        if (sample, label) in table:
-            raise ValueError(f"duplicate SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)}")
-        table[sample, label] = (hist, shots)
-    for sample, _ in coefficients:
-        for label in labels:
-            if (sample, label) not in table:
-                raise ValueError(f"missing SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)}")
-    total = -0.0
-    for sample, coefficient in coefficients:
-        product = 1.0
-        for label in labels:
-            hist, shots = table[sample, label]
-            if shots == 0:
-                raise ValueError(
-                    f"SubcircuitSampleCounts for sample {sample} / subcircuit {model_quote(label)} has shots == 0")
-            acc = 0.0
-            for bits, n in hist.items():
-                acc += (-1.0 if bits.count("1") % 2 else 1.0) * float(n)
-            product = product * (acc / float(shots))
-        total += coefficient * product
-    return total
 
 
 def fbits(x):

@@ -8,57 +8,12 @@ from hypothesis import given, settings, strategies as st
 import talvo_core
 from talvo.exceptions import SizeViolation
 from talvo_core import sim
+from models import model_norm, model_solve
 
 Variable, Interaction, LogicalGraph = sim.Variable, sim.Interaction, sim.LogicalGraph
 
 
 # --- reference models: the plain Python loops the module must reproduce -----
-
-def model_norm(dh, dj, n):
-    if n > 20:
-        raise SizeViolation("SizeViolation: exact_ising_norm requires n_sites <= 20")
-    if n == 0 or (not dh and not dj):
-        return 0.0
-    for i, _ in dh:
-        if i >= n:
-            raise IndexError(i)
-    for (i, j), _ in dj:
-        if i >= n:
-            raise IndexError(i)
-        if j >= n:
-            raise IndexError(j)
-    best = 0.0
-    for v in range(1 << n):
-        s = [1.0 if (v >> k) & 1 else -1.0 for k in range(n)]
-        e = 0.0
-        for i, h in dh:
-            e += s[i] * h
-        for (i, j), w in dj:
-            e += (w * s[i]) * s[j]
-        if abs(e) > best:
-            best = abs(e)
-    return best
-
-
-def model_solve(names, interactions):
-    n = len(names)
-    if n == 0:
-        return []
-    index = {name: k for k, name in enumerate(names)}
-    best, best_e = [-1] * n, math.inf
-    if not interactions:
-        return best
-    for c in range(1 << n):
-        s = [1 if (c >> k) & 1 else -1 for k in range(n)]
-        e = 0.0
-        for i, j, w in interactions:
-            if i not in index or j not in index:
-                continue
-            a, b = index[i], index[j]
-            e += s[a] * w if a == b else s[b] * (s[a] * w)
-        if best_e > e:
-            best, best_e = s, e
-    return best
 
 
 def bits(x):

@@ -1,7 +1,6 @@
 """Many Python threads calling the module at once get the same results as one
 thread, and a child made by os.fork() can go on using the module."""
 import os
-import sys
 import threading
 
 import pytest
