@@ -14,43 +14,6 @@ import talvo_core
 from models import model_vrp
 
 
-def python_vrp(dist, a, b):
-    """The same construction with the keys packed into one int (faster in Python)."""
-    n = len(dist)
-    if any(len(row) != n for row in dist):
-        raise ValueError("distance matrix must be square")
-    names = [f"x_{i}_{t}" for i in range(n) for t in range(n)]
-    rank = [0] * (n * n)
-    for r, v in enumerate(sorted(range(n * n), key=names.__getitem__)):
-        rank[v] = r
-    acc = {}
-
-    def add(p, q, delta):
-        key = (p << 32) | q if rank[p] <= rank[q] else (q << 32) | p
-        acc[key] = acc.get(key, 0.0) + delta
-
-    for i in range(n):
-        for t in range(n):
-            x = i * n + t
-            acc[(x << 32) | x] = acc.get((x << 32) | x, 0.0) - a
-            for s in range(t + 1, n):
-                add(x, i * n + s, 2.0 * a)
-    for t in range(n):
-        for i in range(n):
-            x = i * n + t
-            acc[(x << 32) | x] = acc.get((x << 32) | x, 0.0) - a
-            for j in range(i + 1, n):
-                add(x, j * n + t, 2.0 * a)
-    for u in range(n):
-        for v in range(n):
-            if v != u:
-                w = dist[u][v] * b
-                for t in range(n):
-                    add(u * n + t, v * n + (t + 1) % n, w)
-    mask = (1 << 32) - 1
-    return {(names[k >> 32], names[k & mask]): w for k, w in sorted(acc.items())}
-
-
 def package_loops_vrp(dist, a, b):
     """The construction as plain term loops write it: names built per term,
     accumulated under name-pair keys oriented by string order, then put in
@@ -109,21 +72,17 @@ def run(n=53, rounds=15):
     a, b = 250.0, 1.0
 
     result = talvo_core.vrp_qubo_terms(dist, a, b)
-    reference = python_vrp(dist, a, b)
-    assert list(result.items()) == list(reference.items()), "module and Python model differ"
     assert list(result.items()) == model_vrp(dist, a, b), "module and Python model differ"
     keys, values = list(result.keys()), list(result.values())
 
     t_mod, t_floor = best_interleaved(
         [lambda: talvo_core.vrp_qubo_terms(dist, a, b), lambda: dict(zip(keys, values))], rounds)
     assert list(result.items()) == list(package_loops_vrp(dist, a, b).items()), "module and term loops differ"
-    t_model, t_py, t_loops = best_interleaved([lambda: model_vrp(dist, a, b), lambda: python_vrp(dist, a, b),
-                                               lambda: package_loops_vrp(dist, a, b)], 3)
+    t_model, t_loops = best_interleaved([lambda: model_vrp(dist, a, b), lambda: package_loops_vrp(dist, a, b)], 3)
     case = f"vrp_qubo_terms N={n} ({len(result):,} entries)"
     return [
         _common.row(case, t_mod, t_model, "pure-Python model", ">= 20x the model", t_model / t_mod >= 20,
-                    f"CPU time, best of {rounds}; Python with int-packed keys {_common.fmt_value(t_py)} "
-                    f"({t_py / t_mod:.1f}x), name-keyed term loops {_common.fmt_value(t_loops)} "
+                    f"CPU time, best of {rounds}; name-keyed term loops {_common.fmt_value(t_loops)} "
                     f"({t_loops / t_mod:.1f}x)"),
         _common.row(case, t_mod, t_floor, "dict(zip(keys, values))", "<= 2x the dict build", t_mod <= 2 * t_floor,
                     f"module / floor {t_mod / t_floor:.2f}; the dict build is the floor of this call"),
