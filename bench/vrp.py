@@ -1,9 +1,9 @@
 """vrp_qubo_terms at N = 53 (about 295,000 entries).
 
-Compares the module with the plain-Python model of tests/test_vrp.py (pair-keyed
-accumulation, then a sorted name-keyed dict), with a faster Python variant that
-packs each key into one int, and with the floor of this call: CPython building
-a dict of the same entries from ready-made key and value lists.
+Compares the module with the plain-Python model of the tests (pair-keyed
+accumulation, then a sorted name-keyed dict), with the same construction as
+name-keyed term loops, and with the floor of this call: CPython building a dict
+of the same entries from ready-made key and value lists.
 """
 import random
 import sys
