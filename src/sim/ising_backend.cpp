@@ -266,7 +266,24 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
 
     const unsigned n = static_cast<unsigned>(n_vars);
     const std::uint64_t total = std::uint64_t{1} << n;
-    std::vector<double> energy(total);
+    // Assignments are evaluated a chunk at a time (small enough to stay in
+    // cache, and short enough to notice an interrupt quickly); each chunk's
+    // energies are folded into the best so far and turned into keys at once.
+    const std::uint64_t chunk = std::min<std::uint64_t>(total, std::uint64_t{1} << 14);
+    std::vector<double> energy(chunk);
+    std::vector<std::int64_t> keys(total);
+    // Strictly greater: ties keep the smallest assignment number, NaN never wins.
+    double best = std::numeric_limits<double>::infinity();
+    std::uint64_t best_v = 0;
+    auto consume = [&](std::uint64_t first) {
+        for (std::uint64_t v = 0; v < chunk; ++v) {
+            if (best > energy[v]) {
+                best = energy[v];
+                best_v = first + v;
+            }
+        }
+        compute_keys(energy.data(), chunk, keys.data() + first);
+    };
     if (n >= kBlockBits) {
         std::vector<Term> packed(terms.size());
         for (std::size_t t = 0; t < terms.size(); ++t) {
@@ -276,19 +293,17 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
         for (const Term& t : packed) finite = finite && std::isfinite(t.w);
         const bool avx512 = finite && n >= 6 && __builtin_cpu_supports("avx512f");
         const bool avx2 = finite && __builtin_cpu_supports("avx2");
-        // Chunks of 2^14 assignments, so a pending interrupt is noticed quickly.
-        const std::uint64_t chunk = std::min<std::uint64_t>(total, std::uint64_t{1} << 14);
         for (std::uint64_t first = 0; first < total; first += chunk) {
             poll_interrupt();
             const std::uint64_t last = first + chunk;
-            double* out = energy.data() + first;
             if (avx512) {
-                evaluate_blocks_finite_avx512(packed.data(), packed.size(), n, first, last, out);
+                evaluate_blocks_finite_avx512(packed.data(), packed.size(), n, first, last, energy.data());
             } else if (avx2) {
-                evaluate_blocks_finite_avx2(packed.data(), packed.size(), n, first, last, out);
+                evaluate_blocks_finite_avx2(packed.data(), packed.size(), n, first, last, energy.data());
             } else {
-                evaluate_blocks(packed.data(), packed.size(), n, 0.0, first, last, out);
+                evaluate_blocks(packed.data(), packed.size(), n, 0.0, first, last, energy.data());
             }
+            consume(first);
         }
     } else {
         std::uint8_t bits[kBlockBits] = {};
@@ -296,22 +311,13 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
             for (unsigned k = 0; k < n; ++k) bits[k] = (v >> k) & 1;
             energy[v] = qubo_energy(terms, bits, 0.0);
         }
+        consume(0);
     }
-
-    // Strictly greater: ties keep the smallest assignment number, NaN never wins.
-    double best = std::numeric_limits<double>::infinity();
-    std::uint64_t best_v = 0;
-    for (std::uint64_t v = 0; v < total; ++v) {
-        if (best > energy[v]) {
-            best = energy[v];
-            best_v = v;
-        }
-    }
-    std::vector<std::int64_t> keys(total);
-    compute_keys(energy.data(), total, keys.data());
-    // The energies are no longer needed: their buffer is the sort's scratch.
-    sort_keys(keys.data(), keys.size(), reinterpret_cast<std::uint64_t*>(energy.data()));
     energy = {};
+    {
+        std::vector<std::uint64_t> scratch(total);
+        sort_keys(keys.data(), keys.size(), scratch.data());
+    }
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
 
     result.best_assignment.resize(n);
