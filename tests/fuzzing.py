@@ -267,7 +267,12 @@ def mutate(rng, value, instance=None, depth=0):
             k = rng.choice(keys)
             out = dict(value)
             if rng.random() < 0.3:
-                out[hostile(rng, k, out, instance) if rng.random() < 0.5 else k] = out.pop(k)
+                new_key = hostile(rng, k, out, instance) if rng.random() < 0.5 else k
+                try:
+                    hash(new_key)
+                except TypeError:
+                    new_key = repr(new_key)
+                out[new_key] = out.pop(k)
             else:
                 out[k] = mutate(rng, value[k], instance, depth + 1)
             return out
