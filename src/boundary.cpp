@@ -53,9 +53,10 @@ std::uint64_t Conv<std::uint64_t>::from(PyObject* o) {
 
 std::uint8_t Conv<std::uint8_t>::from(PyObject* o) {
     Ref index = own(PyNumber_Index(o));
-    long v = PyLong_AsLong(index.get());
+    int overflow = 0;
+    long v = PyLong_AsLongAndOverflow(index.get(), &overflow);
     if (v == -1 && PyErr_Occurred()) throw_error();
-    if (v < 0 || v > 255) raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+    if (overflow != 0 || v < 0 || v > 255) raise(PyExc_OverflowError, "out of range integral type conversion attempted");
     return static_cast<std::uint8_t>(v);
 }
 
