@@ -50,8 +50,8 @@ struct InvalidInput : Error {
 [[noreturn]] inline void capacity_overflow() { throw Panic("capacity overflow"); }
 
 // Refuses, with std::bad_alloc (MemoryError in Python), a buffer of
-// count * elem_size bytes that the machine cannot hold: more than its physical
-// memory, or more than 64 bits can count. Call it before allocating anything
+// count * elem_size bytes that the machine cannot hold: more than the memory
+// it has available, or more than 64 bits can count. Call it before allocating anything
 // whose size the caller chose (after any "capacity overflow" limit of the
 // entry's own).
 void check_allocation(std::uint64_t count, std::uint64_t elem_size);

@@ -33,10 +33,14 @@ py::Member& member_build_ecc_lookup_table() {
             const std::size_t m = masks.size();
             ecc::DecoderTable table(n, masks);
 
+            // Each row becomes a tuple of two lists of small ints, about
+            // 8 * (m + n) + 200 bytes of Python objects.
+            check_allocation(table.size(), 8 * (static_cast<std::uint64_t>(m) + n) + 200);
             Ref rows = py::own(PyList_New(static_cast<Py_ssize_t>(table.size())));
             std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> row{
                 std::vector<std::uint8_t>(m), std::vector<std::uint8_t>(n)};
             for (std::size_t k = 0; k < table.size(); ++k) {
+                if ((k & 0xFFFF) == 0) poll_interrupt();
                 const std::uint64_t s = table.syndrome(k);
                 const ecc::Mask e = table.pattern(k);
                 for (std::size_t j = 0; j < m; ++j) row.first[j] = static_cast<std::uint8_t>((s >> j) & 1);

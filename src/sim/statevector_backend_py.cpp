@@ -71,6 +71,9 @@ py::Member& member_run_statevector() {
             const auto n = static_cast<unsigned>(n_qubits);
             std::vector<sim::GateOp> ops = sim::compile_circuit(instructions, n);
             instructions = {};
+            // The state (16 bytes an amplitude) and then the result, a tuple of
+            // two floats an amplitude: refuse up front what the machine cannot hold.
+            check_allocation(std::uint64_t{1} << n, 16 + 112);
             sim::StateBuffer state(n);
             sim::apply_circuit(state.data(), n, ops);
             return amplitude_list(state);
