@@ -14,13 +14,7 @@ def problem(n=20, seed=1):
 def run():
     qubo, n = problem()
     rss0 = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    result = [None]
-
-    def ours():
-        result[0] = None  # free the previous result outside the timed call's own work
-        result[0] = talvo_core.qubo_energy_spectrum(qubo, n)
-
-    t = _common.median_time(ours, repeat=9)
+    t = _common.median_time(lambda: talvo_core.qubo_energy_spectrum(qubo, n), repeat=9)
     peak_mib = (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - rss0) / 1024
     base, note = None, ""
     try:
