@@ -24,6 +24,31 @@ def median_time(fn, repeat=7, warmup=1):
     return statistics.median(times)
 
 
+def best_of(fn, repeat):
+    """Best wall time of `repeat` calls."""
+    best = float("inf")
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        result = fn()
+        best = min(best, time.perf_counter() - t0)
+        del result
+    return best
+
+
+def best_interleaved(fns, rounds):
+    """Best CPU time of each function over `rounds` rounds, run in turn so that
+    load changes on the shared machine hit all of them alike; results are freed
+    outside the timed region."""
+    best = [float("inf")] * len(fns)
+    for _ in range(rounds):
+        for k, fn in enumerate(fns):
+            t0 = time.process_time()
+            result = fn()
+            best[k] = min(best[k], time.process_time() - t0)
+            del result
+    return best
+
+
 def cxx():
     """The C++ compiler the kernel-only timings are built with, or None."""
     for name in (os.environ.get("CXX"), "g++", "c++"):

@@ -4,22 +4,12 @@
 Reports the module's time, the pure-Python model's time and their ratio.
 """
 import random
-import time
 
 import _common
 from talvo_core import cutting
 from models import model_reconstruct
 
 N_SAMPLES, LABELS, N_BITSTRINGS = 20_000, ["A", "B"], 16
-
-
-def best_of(f, reps):
-    best = float("inf")
-    for _ in range(reps):
-        t0 = time.perf_counter()
-        f()
-        best = min(best, time.perf_counter() - t0)
-    return best
 
 
 def run():
@@ -36,8 +26,8 @@ def run():
     coef_records = [cutting.SampleCoefficient(s, c) for s, c in coefs]
     ours_value = cutting.reconstruct_expectation(records, coef_records, LABELS)
     assert ours_value == model_reconstruct(raw, coefs, LABELS)
-    ours = best_of(lambda: cutting.reconstruct_expectation(records, coef_records, LABELS), 50)
-    model = best_of(lambda: model_reconstruct(raw, coefs, LABELS), 5)
+    ours = _common.best_of(lambda: cutting.reconstruct_expectation(records, coef_records, LABELS), 50)
+    model = _common.best_of(lambda: model_reconstruct(raw, coefs, LABELS), 5)
     return [
         _common.row(f"reconstruct_expectation {N_SAMPLES:,} samples x {len(LABELS)} labels, {N_BITSTRINGS} bitstrings",
                     ours, model, "pure-Python model", ">= 30x the model", model / ours >= 30),

@@ -10,22 +10,11 @@ against a plain Python loop at distance 3, measured in the same run.
 """
 import argparse
 import resource
-import statistics
-import time
 
 import _common
 import talvo_core
 
 ecc = talvo_core.ecc
-
-
-def median_time(fn, repeat):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times)
 
 
 # Plain Python loops: the table build (bit-reversed counter, first found among
@@ -71,15 +60,15 @@ def run(repeat=7):
     talvo_core.logical_failure_probability(n5, p5.z_stabilizers, p5.logical_z, 0.01)
     rss1 = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 
-    t_table5 = median_time(lambda: talvo_core.build_ecc_lookup_table(n5, p5.z_stabilizers), repeat)
-    t_fail5 = median_time(
-        lambda: talvo_core.logical_failure_probability(n5, p5.z_stabilizers, p5.logical_z, 0.01), repeat)
+    t_table5 = _common.median_time(lambda: talvo_core.build_ecc_lookup_table(n5, p5.z_stabilizers), repeat, warmup=0)
+    t_fail5 = _common.median_time(
+        lambda: talvo_core.logical_failure_probability(n5, p5.z_stabilizers, p5.logical_z, 0.01), repeat, warmup=0)
 
-    t_table3 = median_time(lambda: talvo_core.build_ecc_lookup_table(n3, p3.z_stabilizers), 200)
-    t_fail3 = median_time(
-        lambda: talvo_core.logical_failure_probability(n3, p3.z_stabilizers, p3.logical_z, 0.01), 200)
-    t_py_table3 = median_time(lambda: py_table(n3, p3.z_stabilizers), 20)
-    t_py_fail3 = median_time(lambda: py_failure(n3, p3.z_stabilizers, p3.logical_z, 0.01), 20)
+    t_table3 = _common.median_time(lambda: talvo_core.build_ecc_lookup_table(n3, p3.z_stabilizers), 200, warmup=0)
+    t_fail3 = _common.median_time(
+        lambda: talvo_core.logical_failure_probability(n3, p3.z_stabilizers, p3.logical_z, 0.01), 200, warmup=0)
+    t_py_table3 = _common.median_time(lambda: py_table(n3, p3.z_stabilizers), 20, warmup=0)
+    t_py_fail3 = _common.median_time(lambda: py_failure(n3, p3.z_stabilizers, p3.logical_z, 0.01), 20, warmup=0)
 
     pat5, pat3 = 1 << n5, 1 << n3
     ns = 1e9

@@ -4,8 +4,6 @@ Python loops at 14 sites measured in the same run.
     PYTHONPATH=build/dev python bench/ising.py
 """
 import random
-import statistics
-import time
 
 import _common
 import talvo_core
@@ -29,31 +27,22 @@ def graph_case(n, rnd):
     return names, inter, g
 
 
-def median_time(fn, repeats):
-    times = []
-    for _ in range(repeats):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times)
-
-
 def run(repeats=9):
     rnd = random.Random(7)
     solver = sim.IsingSimulator()
 
     dh, dj, n = norm_case(20, rnd)
-    norm20 = median_time(lambda: talvo_core.exact_ising_norm(dh, dj, n), repeats)
+    norm20 = _common.median_time(lambda: talvo_core.exact_ising_norm(dh, dj, n), repeats, warmup=0)
     dh14, dj14, _ = norm_case(14, rnd)
-    norm14 = median_time(lambda: talvo_core.exact_ising_norm(dh14, dj14, 14), repeats)
-    py_norm14 = median_time(lambda: python_norm(dh14, dj14, 14), 3)
+    norm14 = _common.median_time(lambda: talvo_core.exact_ising_norm(dh14, dj14, 14), repeats, warmup=0)
+    py_norm14 = _common.median_time(lambda: python_norm(dh14, dj14, 14), 3, warmup=0)
     assert python_norm(dh14, dj14, 14) == talvo_core.exact_ising_norm(dh14, dj14, 14)
 
     _, _, g20 = graph_case(20, rnd)
-    solve20 = median_time(lambda: solver.solve_exact(g20), repeats)
+    solve20 = _common.median_time(lambda: solver.solve_exact(g20), repeats, warmup=0)
     names14, inter14, g14 = graph_case(14, rnd)
-    solve14 = median_time(lambda: solver.solve_exact(g14), repeats)
-    py_solve14 = median_time(lambda: python_solve(names14, inter14), 3)
+    solve14 = _common.median_time(lambda: solver.solve_exact(g14), repeats, warmup=0)
+    py_solve14 = _common.median_time(lambda: python_solve(names14, inter14), 3, warmup=0)
     assert python_solve(names14, inter14) == solver.solve_exact(g14)
 
     target = f"<= {TARGET * 1e3:.0f} ms median"

@@ -9,7 +9,6 @@ compiled here when a C++ compiler is found).
 import os
 import random
 import subprocess
-import time
 
 import _common
 import talvo_core
@@ -41,15 +40,6 @@ def model_runs(qubo, base_bits, n_runs, noise_level, seed):
     return runs, energies
 
 
-def best_of(f, reps):
-    best = float("inf")
-    for _ in range(reps):
-        t0 = time.perf_counter()
-        f()
-        best = min(best, time.perf_counter() - t0)
-    return best
-
-
 def kernel_time():
     """Native work alone, from a small executable over the kernel sources; None
     without a C++ compiler, or the compiler's complaint as a string."""
@@ -78,10 +68,10 @@ def run():
     before = threads()
     assert talvo_core.simulate_qubo_runs(*args) == model_runs(*args)
     after_first = threads()
-    ours = best_of(lambda: talvo_core.simulate_qubo_runs(*args), 100)
+    ours = _common.best_of(lambda: talvo_core.simulate_qubo_runs(*args), 100)
     after_many = threads()
-    model = best_of(lambda: model_runs(*args), 5)
-    convert = best_of(lambda: talvo_core.simulate_qubo_runs(qubo, base, 0, 0.1, 12345), 100)
+    model = _common.best_of(lambda: model_runs(*args), 5)
+    convert = _common.best_of(lambda: talvo_core.simulate_qubo_runs(qubo, base, 0, 0.1, 12345), 100)
     kernel = kernel_time()
     if kernel is None:
         share = "no C++ compiler: result-building share not measured"

@@ -8,20 +8,9 @@ conversion of the full call.
 """
 import random
 import sys
-import time
 
 import _common
 import talvo_core
-
-
-def best_interleaved(fns, rounds):
-    best = [float("inf")] * len(fns)
-    for _ in range(rounds):
-        for k, fn in enumerate(fns):
-            t0 = time.process_time()
-            fn()
-            best[k] = min(best[k], time.process_time() - t0)
-    return best
 
 
 def run(n=10_000, rounds=200):
@@ -32,7 +21,7 @@ def run(n=10_000, rounds=200):
     breaks = [rng.uniform(-0.1, 0.4) for _ in range(n)]
     solver = talvo_core.StackelbergSolver(0.95, 100, 0.2)
 
-    t_full, t_three = best_interleaved(
+    t_full, t_three = _common.best_interleaved(
         [lambda: solver.solve(conf, best, second, breaks, 2.0), lambda: solver.solve(conf[:1], best, second, breaks, 2.0)],
         rounds)
     conversion = min(t_full, t_three * 4 / 3)

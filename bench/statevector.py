@@ -41,15 +41,6 @@ def make_circuit(n, n_gates, seed=2024):
     return out
 
 
-def best_of(repeats, fn):
-    best = float("inf")
-    for _ in range(repeats):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
-
-
 def kernel_times(circuit, n, repeats, other_blocks=()):
     """Kernel-only timings from a small executable over the kernel sources; None
     without a C++ compiler, or the compiler's complaint as a string."""
@@ -102,8 +93,8 @@ def run(n=22, n_gates=200, repeats=3, aer_repeats=2):
     circuit = make_circuit(n, n_gates)
     case = f"statevector {n} qubits, {n_gates} gates"
     k = kernel_times(circuit, n, repeats)
-    e2e = best_of(repeats, lambda: talvo_core.run_statevector(circuit, n))
-    empty = best_of(repeats, lambda: talvo_core.run_statevector([], n))
+    e2e = _common.best_of(lambda: talvo_core.run_statevector(circuit, n), repeats)
+    empty = _common.best_of(lambda: talvo_core.run_statevector([], n), repeats)
     aer = aer_time(circuit, n, aer_repeats)
     if aer is not None:
         ours_state = talvo_core.run_statevector(circuit, n)

@@ -7,7 +7,6 @@ of the same entries from ready-made key and value lists.
 """
 import random
 import sys
-import time
 
 import _common
 import talvo_core
@@ -46,26 +45,6 @@ def package_loops_vrp(dist, a, b):
     return dict(sorted(acc.items(), key=lambda kv: (index[kv[0][0]], index[kv[0][1]])))
 
 
-def timed(fn):
-    """CPU time of one call of `fn()` (the machine is shared, so wall time is
-    noisy); the result is freed outside the timed region."""
-    t0 = time.process_time()
-    result = fn()
-    elapsed = time.process_time() - t0
-    del result
-    return elapsed
-
-
-def best_interleaved(fns, rounds):
-    """Best time of each function over `rounds` rounds, run in turn so that
-    load changes hit all of them alike."""
-    best = [float("inf")] * len(fns)
-    for _ in range(rounds):
-        for k, fn in enumerate(fns):
-            best[k] = min(best[k], timed(fn))
-    return best
-
-
 def run(n=53, rounds=15):
     rng = random.Random(53)
     dist = [[0.0 if i == j else round(rng.uniform(1.0, 100.0), 2) for j in range(n)] for i in range(n)]
@@ -75,10 +54,10 @@ def run(n=53, rounds=15):
     assert list(result.items()) == model_vrp(dist, a, b), "module and Python model differ"
     keys, values = list(result.keys()), list(result.values())
 
-    t_mod, t_floor = best_interleaved(
+    t_mod, t_floor = _common.best_interleaved(
         [lambda: talvo_core.vrp_qubo_terms(dist, a, b), lambda: dict(zip(keys, values))], rounds)
     assert list(result.items()) == list(package_loops_vrp(dist, a, b).items()), "module and term loops differ"
-    t_model, t_loops = best_interleaved([lambda: model_vrp(dist, a, b), lambda: package_loops_vrp(dist, a, b)], 3)
+    t_model, t_loops = _common.best_interleaved([lambda: model_vrp(dist, a, b), lambda: package_loops_vrp(dist, a, b)], 3)
     case = f"vrp_qubo_terms N={n} ({len(result):,} entries)"
     return [
         _common.row(case, t_mod, t_model, "pure-Python model", ">= 20x the model", t_model / t_mod >= 20,
