@@ -396,6 +396,9 @@ __attribute__((target_clones("avx2", "default"))) void apply_blocks(double* stat
                                                                     const std::uint64_t* offs,
                                                                     const unsigned* free_bits, unsigned f) {
     for (std::uint64_t i = 0; i < (std::uint64_t{1} << f); ++i) {
+        // A group of many gates is a long pass: look for an interrupt every
+        // 64 blocks (the state is thrown away when the call ends with one).
+        if ((i & 63) == 63) poll_interrupt();
         std::uint64_t start = 0;
         for (unsigned j = 0; j < f; ++j) start |= ((i >> j) & 1) << free_bits[j];
         View w{state + 2 * start, offs, L, L + k};
