@@ -1,5 +1,7 @@
 #include "sim/ising_backend.h"
 
+#include "buffer.h"
+
 #include <immintrin.h>
 
 #include <algorithm>
@@ -316,7 +318,7 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
     // energies are folded into the best so far and turned into keys at once.
     const std::uint64_t chunk = std::min<std::uint64_t>(total, std::uint64_t{1} << 14);
     std::vector<double> energy(chunk);
-    std::vector<std::int64_t> keys(total);
+    LargeBuffer<std::int64_t> keys(total);
     // Strictly greater: ties keep the smallest assignment number, NaN never wins.
     double best = std::numeric_limits<double>::infinity();
     std::uint64_t best_v = 0;
@@ -364,17 +366,18 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
         consume(0);
     }
     energy = {};
+    std::size_t distinct;
     {
-        std::vector<std::uint64_t> scratch(total);
+        LargeBuffer<std::uint64_t> scratch(total);
         sort_keys(keys.data(), keys.size(), scratch.data());
+        distinct = static_cast<std::size_t>(std::unique(keys.data(), keys.data() + total) - keys.data());
     }
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
 
     result.best_assignment.resize(n);
     for (unsigned k = 0; k < n; ++k) result.best_assignment[k] = (best_v >> k) & 1;
     result.best_energy = best;
-    result.energies.reserve(keys.size());
-    for (std::int64_t k : keys) result.energies.push_back(static_cast<double>(k) / 1e9);
+    result.energies.resize(distinct);
+    for (std::size_t k = 0; k < distinct; ++k) result.energies[k] = static_cast<double>(keys[k]) / 1e9;
     return result;
 }
 

@@ -128,16 +128,7 @@ std::vector<GateOp> compile_circuit(const std::vector<Instruction>& instructions
     return ops;
 }
 
-StateBuffer::StateBuffer(unsigned n) : size_(std::size_t{1} << n) {
-    // calloc hands large zeroed buffers straight from the system, untouched.
-    raw_ = std::calloc(size_ * 2 * sizeof(double) + 64, 1);
-    if (!raw_) throw std::bad_alloc();
-    auto addr = reinterpret_cast<std::uintptr_t>(raw_);
-    data_ = reinterpret_cast<double*>((addr + 63) & ~std::uintptr_t{63});
-    data_[0] = 1.0;
-}
-
-StateBuffer::~StateBuffer() { std::free(raw_); }
+StateBuffer::StateBuffer(unsigned n) : buffer_(std::size_t{2} << n) { buffer_[0] = 1.0; }
 
 // ---------------------------------------------------------------------------
 // Kernels. A gate is applied to a "view": 2^(L+k) amplitudes made of 2^k

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "buffer.h"
 #include "errors.h"
 
 namespace talvo::sim {
@@ -57,17 +58,12 @@ std::vector<GateOp> compile_circuit(const std::vector<Instruction>& instructions
 class StateBuffer {
 public:
     explicit StateBuffer(unsigned n_qubits);
-    ~StateBuffer();
-    StateBuffer(const StateBuffer&) = delete;
-    StateBuffer& operator=(const StateBuffer&) = delete;
-    double* data() { return data_; }
-    const double* data() const { return data_; }
-    std::size_t size() const { return size_; }  // amplitudes
+    double* data() { return buffer_.data(); }
+    const double* data() const { return buffer_.data(); }
+    std::size_t size() const { return buffer_.size() / 2; }  // amplitudes
 
 private:
-    void* raw_ = nullptr;
-    double* data_ = nullptr;
-    std::size_t size_ = 0;
+    LargeBuffer<double> buffer_;  // page-aligned, zero-filled
 };
 
 // Applies the gates in order to the state of n qubits, in place. Consecutive
