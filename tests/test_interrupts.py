@@ -13,9 +13,9 @@ CHILD = textwrap.dedent(
     import sys, time
     import talvo_core
     {setup}
-    print("ready", flush=True)
     t0 = time.perf_counter()
     try:
+        print("ready", flush=True)
         {call}
         print("finished", flush=True)
     except KeyboardInterrupt:
@@ -56,4 +56,5 @@ def test_long_call_notices_ctrl_c(name):
     latency = time.perf_counter() - sent
     child.wait(timeout=30)
     assert out and out[0] == "interrupted", out
-    assert latency < 1.0  # about 0.1 s in practice; generous for a loaded machine
+    assert float(out[1]) >= 0.25  # the call was under way when the signal came
+    assert latency < 2.0  # tens of milliseconds in practice; generous for a loaded machine

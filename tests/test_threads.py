@@ -55,6 +55,9 @@ def test_threads_get_the_same_results():
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+# The pool's worker threads exist by now; newer Pythons warn about forking a
+# threaded process, which is exactly the case under test.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_forked_child_can_use_the_module():
     cases = calls()
     expected = [repr(plain(fn(*args()))) for _, fn, args in cases]
