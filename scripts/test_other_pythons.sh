@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The one cp310-abi3 wheel must serve every CPython from 3.10 on: build it
+# once, then install it into a fresh virtual environment of each other
+# interpreter found on this machine and run the whole suite there.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+unset PYTHONPATH
+tmp="$(mktemp -d "${TMPDIR:-/tmp}/talvo-pythons.XXXXXX")"
+trap 'rm -rf "$tmp"' EXIT
+python3 -m pip wheel . -w "$tmp/wheel" --no-deps -q
+wheel=("$tmp"/wheel/talvo_core-*-cp310-abi3-*.whl)
+# An interpreter of version v: pythonV on the PATH, or one that pyenv keeps.
+find_python() {
+  local v=$1 py
+  if "python$v" -c "" >/dev/null 2>&1; then echo "python$v"; return; fi
+  for py in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$v".*/bin/python"$v"; do
+    [ -x "$py" ] && { echo "$py"; return; }
+  done
+}
+self="$(python3 -c 'import sys; print(sys.version_info[:2])')"
+tested=0
+for v in 3.10 3.11 3.12 3.13 3.14; do
+  py="$(find_python "$v")"
+  [ -n "$py" ] || continue
+  [ "$("$py" -c 'import sys; print(sys.version_info[:2])')" = "$self" ] && continue
+  echo "== CPython $v ($py)"
+  "$py" -m venv "$tmp/venv$v"
+  "$tmp/venv$v/bin/python" -m pip install -q "${wheel[0]}" pytest hypothesis networkx
+  "$tmp/venv$v/bin/python" -m pytest -q -p no:cacheprovider tests
+  tested=$((tested + 1))
+done
+echo "the abi3 wheel passed the suite on $tested other interpreter(s)"
