@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <string_view>
+
+#include "unprintable_table.h"
 
 namespace talvo {
 
@@ -57,17 +60,15 @@ inline char32_t next_code_point(std::string_view s, std::size_t& i) {
     return cp;
 }
 
-// Characters written as \u{...}: controls, separators, format characters and
-// code points that are not characters.
+// Characters written as \u{...}: controls, format characters, separators
+// other than the space, surrogates, private use and unassigned code points.
 inline bool is_unprintable(char32_t cp) {
-    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) return true;
-    if (cp == 0xAD || cp == 0x061C || cp == 0x180E) return true;
-    if ((cp >= 0x200B && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2060 && cp <= 0x206F))
-        return true;
-    if (cp == 0xFEFF || (cp >= 0xFFF0 && cp <= 0xFFFB) || (cp & 0xFFFE) == 0xFFFE) return true;
-    if ((cp >= 0xE000 && cp <= 0xF8FF) || cp >= 0xF0000) return true;  // private use
-    if (cp >= 0xE0000 && cp <= 0xE0FFF) return true;                    // tags, variation selectors
-    return false;
+    std::size_t lo = 0, hi = std::size(kUnprintable);
+    while (lo < hi) {  // the first range whose end is at or after cp
+        std::size_t mid = (lo + hi) / 2;
+        if (kUnprintable[mid][1] < cp) lo = mid + 1; else hi = mid;
+    }
+    return lo < std::size(kUnprintable) && kUnprintable[lo][0] <= cp;
 }
 }  // namespace detail
 

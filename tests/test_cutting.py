@@ -152,3 +152,14 @@ def test_record_conventions():
         Counts(0, "A", {"1": -1}, 1)
     with pytest.raises(TypeError, match=r"^SubcircuitSampleCounts.__new__\(\) missing 1 required positional argument: 'shots'$"):
         Counts(0, "A", {})
+
+
+@pytest.mark.skipif(__import__("unicodedata").unidata_version != "14.0.0",
+                    reason="the module's table of unprintable characters is from Unicode 14.0.0")
+def test_quoted_form_escapes_exactly_the_unprintable_characters():
+    # Every code point but the surrogates (which a str passed in cannot hold as UTF-8).
+    points = [cp for cp in range(0x110000) if not 0xD800 <= cp <= 0xDFFF]
+    for k in range(0, len(points), 4096):
+        label = "".join(map(chr, points[k:k + 4096]))
+        r = cutting.SubcircuitSampleCounts(0, label, {}, 1)
+        assert repr(r) == f"SubcircuitSampleCounts(sample_index=0, subcircuit_label={model_quote(label)}, shots=1)"
