@@ -17,6 +17,7 @@ find_python() {
   for py in "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$v".*/bin/python"$v"; do
     [ -x "$py" ] && { echo "$py"; return; }
   done
+  return 0  # none: an empty answer
 }
 self="$(python3 -c 'import sys; print(sys.version_info[:2])')"
 tested=0
