@@ -243,7 +243,7 @@ struct Conv<Dict<K, V>> {
     static PyObject* to(const Dict<K, V>& v);
 };
 
-// A Python object passed through unchanged (an already built result).
+// A Python object built by the binding itself, passed through unchanged.
 template <>
 struct Conv<Ref> {
     static PyObject* to(const Ref& r) { return Py_NewRef(r.get()); }
@@ -366,7 +366,6 @@ public:
     Args(const Signature& sig, PyObject* args, PyObject* kwargs);
     // Whether the optional parameter i was given.
     bool has(std::size_t i) const { return values_[i] != nullptr; }
-    PyObject* raw(std::size_t i) const { return values_[i]; }
 
     template <class T>
     T get(std::size_t i) const;

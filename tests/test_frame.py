@@ -141,6 +141,12 @@ def test_size_violation_and_panic():
     assert str(info.value) == "index out of bounds: the len is 1 but the index is 1"
 
 
+def run_child(code):
+    """Runs `code` in a fresh interpreter that sees the same modules as this one."""
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd="/",
+                          env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+
+
 def test_size_violation_fetched_lazily_and_kept():
     code = (
         "import sys\n"
@@ -158,8 +164,7 @@ def test_size_violation_fetched_lazily_and_kept():
         "    assert type(e) is first, type(e)\n"
         "print('ok', first.__name__)\n"
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd="/",
-                         env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    out = run_child(code)
     assert out.stdout.strip() == "ok SizeViolation", out.stderr
 
 
@@ -172,8 +177,7 @@ def test_missing_calling_package_is_an_error_not_a_crash():
         "except ImportError as e:\n"
         "    print('ImportError')\n"
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, cwd="/",
-                         env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    out = run_child(code)
     assert out.stdout.strip() == "ImportError", out.stderr
 
 

@@ -34,6 +34,8 @@ inline double round_half_away(double s) {
     return t;
 }
 
+// Spectrum identity of an energy: round(E * 1e9), halves away from zero,
+// saturating at the 64-bit range, NaN -> 0.
 inline std::int64_t key_of(double e) {
     double scaled = e * 1e9;
     if (scaled != scaled) return 0;
@@ -298,8 +300,6 @@ void sort_keys(std::int64_t* keys, std::size_t n, std::uint64_t* scratch) {
 }
 
 }  // namespace
-
-std::int64_t energy_key(double e) { return key_of(e); }
 
 Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
     if (n_vars > kMaxExhaustiveVars) throw SizeLimit("SizeViolation: qubo_energy_spectrum requires n_vars <= 20");

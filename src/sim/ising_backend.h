@@ -20,10 +20,6 @@ struct Spectrum {
     std::vector<double> energies;  // distinct energies on the 1e-9 grid, ascending
 };
 
-// Spectrum identity of an energy: round(E * 1e9), halves away from zero,
-// saturating at the 64-bit range, NaN -> 0.
-std::int64_t energy_key(double e);
-
 // Enumerates all 2^n assignments (variable k = bit k of the assignment
 // number) and returns the first best assignment, its energy and the ascending
 // distinct energies.
