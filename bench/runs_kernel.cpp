@@ -6,7 +6,7 @@
 #include <random>
 
 #include "pool.h"
-#include "validator.h"
+#include "runs/runs.h"
 
 int main(int argc, char** argv) {
     if (argc != 5) return 2;

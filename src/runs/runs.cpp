@@ -1,4 +1,4 @@
-#include "validator.h"
+#include "runs/runs.h"
 
 #include <cstdint>
 #include <limits>

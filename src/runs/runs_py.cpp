@@ -3,7 +3,7 @@
 
 #include "boundary.h"
 #include "qubo_py.h"
-#include "validator.h"
+#include "runs/runs.h"
 
 namespace talvo::bind {
 
