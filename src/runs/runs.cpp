@@ -7,7 +7,7 @@
 #include "errors.h"
 #include "pool.h"
 
-namespace talvo::validator {
+namespace talvo::runs {
 
 NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint8_t>& base_bits,
                              std::uint64_t n_runs, double noise_level, std::uint64_t seed) {
@@ -49,4 +49,4 @@ NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint
     return out;
 }
 
-}  // namespace talvo::validator
+}  // namespace talvo::runs

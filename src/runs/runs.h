@@ -10,7 +10,7 @@
 
 #include "qubo.h"
 
-namespace talvo::validator {
+namespace talvo::runs {
 
 // SplitMix64: the state is advanced by the golden-ratio increment once per
 // draw and mixed into the output.
@@ -44,4 +44,4 @@ struct NoisyRuns {
 NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint8_t>& base_bits,
                              std::uint64_t n_runs, double noise_level, std::uint64_t seed);
 
-}  // namespace talvo::validator
+}  // namespace talvo::runs

@@ -1,16 +1,15 @@
 // Python bindings of the exhaustive QUBO and Ising analysis.
-#include "boundary.h"
-#include "qubo_py.h"
 #include "sim/ising_backend.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
-using py::Args;
+using py::Arg;
 using py::to_py;
 
 py::Member& member_qubo_energy_spectrum() {
     static py::Function f(
-        "qubo_energy_spectrum(qubo, n_vars)",
+        "qubo_energy_spectrum",
         "Enumerate all 2^n_vars assignments of a QUBO term list.\n\n"
         "Returns (best_assignment, best_energy, energies): the first assignment of lowest\n"
         "energy (variable k is bit k of the assignment number, so ties go to the smallest\n"
@@ -20,10 +19,8 @@ py::Member& member_qubo_energy_spectrum() {
         "* `n_vars` - number of variables, at most 20.\n\n"
         "# Errors\n"
         "SizeViolation when n_vars > 20.",
-        [](const Args& a) -> PyObject* {
-            auto qubo = a.get<QuboTerms>(0);
-            auto n_vars = a.get<std::uint64_t>(1);
-            sim::Spectrum s = sim::qubo_energy_spectrum(qubo, n_vars);
+        [](Arg<QuboTerms, "qubo"> qubo, Arg<std::uint64_t, "n_vars"> n_vars) -> PyObject* {
+            sim::Spectrum s = sim::qubo_energy_spectrum(qubo.value, n_vars.value);
             return to_py(std::make_tuple(s.best_assignment, s.best_energy, s.energies));
         });
     return f;
@@ -31,7 +28,7 @@ py::Member& member_qubo_energy_spectrum() {
 
 py::Member& member_exact_ising_norm() {
     static py::Function f(
-        "exact_ising_norm(dh, dj, n_sites)",
+        "exact_ising_norm",
         "Exact operator norm of an Ising error Hamiltonian by exhaustive enumeration.\n\n"
         "Returns max over all 2^n_sites spin configurations of |dE(s)|, where\n"
         "dE(s) = sum of dh_i * s_i + sum of dJ_ij * s_i * s_j and site k has spin +1 when\n"
@@ -43,78 +40,57 @@ py::Member& member_exact_ising_norm() {
         "* `n_sites` - number of sites, at most 20.\n\n"
         "# Errors\n"
         "SizeViolation when n_sites > 20.",
-        [](const Args& a) -> PyObject* {
-            auto dh = a.get<sim::LinearTerms>(0);
-            auto dj = a.get<QuboTerms>(1);
-            auto n_sites = a.get<std::uint64_t>(2);
-            return to_py(sim::exact_ising_norm(dh, dj, n_sites));
+        [](Arg<sim::LinearTerms, "dh"> dh, Arg<QuboTerms, "dj"> dj, Arg<std::uint64_t, "n_sites"> n_sites) -> PyObject* {
+            return to_py(sim::exact_ising_norm(dh.value, dj.value, n_sites.value));
         });
     return f;
 }
 
 py::Member& member_IsingSimulator() {
     static py::Class<sim::IsingSimulator> c({
-        "IsingSimulator",
-        "()",
-        "",
-        {},
-        {{"solve_exact($self, graph)", "",
-          [](const sim::IsingSimulator&, const Args& a) -> PyObject* {
-              auto graph = a.get<sim::LogicalGraph>(0);
-              return to_py(sim::solve_exact(graph));
-          }}},
-        [](const Args&) { return sim::IsingSimulator{}; },
+        .name = "IsingSimulator",
+        .methods = {py::method("solve_exact", "",
+                               [](const sim::IsingSimulator&, Arg<sim::LogicalGraph, "graph"> graph) -> PyObject* {
+                                   return to_py(sim::solve_exact(graph.value));
+                               })},
+        .ctor = py::constructor([] { return sim::IsingSimulator{}; }),
     });
     return c;
 }
 
 py::Member& member_LogicalGraph() {
     static py::Class<sim::LogicalGraph> c({
-        "LogicalGraph",
-        "(variables, interactions)",
-        "",
-        {py::writable<&sim::LogicalGraph::variables>("variables"),
-         py::writable<&sim::LogicalGraph::interactions>("interactions")},
-        {},
-        [](const Args& a) {
-            auto variables = a.get<std::vector<sim::Variable>>(0);
-            auto interactions = a.get<std::vector<sim::Interaction>>(1);
-            return sim::LogicalGraph{std::move(variables), std::move(interactions)};
-        },
+        .name = "LogicalGraph",
+        .attributes = {py::writable<&sim::LogicalGraph::variables>("variables"),
+                       py::writable<&sim::LogicalGraph::interactions>("interactions")},
+        .ctor = py::constructor([](Arg<std::vector<sim::Variable>, "variables"> variables,
+                                   Arg<std::vector<sim::Interaction>, "interactions"> interactions) {
+            return sim::LogicalGraph{std::move(variables.value), std::move(interactions.value)};
+        }),
     });
     return c;
 }
 
 py::Member& member_Variable() {
     static py::Class<sim::Variable> c({
-        "Variable",
-        "(name, domain)",
-        "",
-        {py::writable<&sim::Variable::name>("name"), py::writable<&sim::Variable::domain>("domain")},
-        {},
-        [](const Args& a) {
-            auto name = a.get<std::string>(0);
-            auto domain = a.get<std::string>(1);
-            return sim::Variable{std::move(name), std::move(domain)};
-        },
+        .name = "Variable",
+        .attributes = {py::writable<&sim::Variable::name>("name"), py::writable<&sim::Variable::domain>("domain")},
+        .ctor = py::constructor([](Arg<std::string, "name"> name, Arg<std::string, "domain"> domain) {
+            return sim::Variable{std::move(name.value), std::move(domain.value)};
+        }),
     });
     return c;
 }
 
 py::Member& member_Interaction() {
     static py::Class<sim::Interaction> c({
-        "Interaction",
-        "(i, j, weight)",
-        "",
-        {py::writable<&sim::Interaction::i>("i"), py::writable<&sim::Interaction::j>("j"),
-         py::writable<&sim::Interaction::weight>("weight")},
-        {},
-        [](const Args& a) {
-            auto i = a.get<std::string>(0);
-            auto j = a.get<std::string>(1);
-            auto weight = a.get<double>(2);
-            return sim::Interaction{std::move(i), std::move(j), weight};
-        },
+        .name = "Interaction",
+        .attributes = {py::writable<&sim::Interaction::i>("i"), py::writable<&sim::Interaction::j>("j"),
+                       py::writable<&sim::Interaction::weight>("weight")},
+        .ctor = py::constructor(
+            [](Arg<std::string, "i"> i, Arg<std::string, "j"> j, Arg<double, "weight"> weight) {
+                return sim::Interaction{std::move(i.value), std::move(j.value), weight.value};
+            }),
     });
     return c;
 }
