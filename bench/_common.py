@@ -3,6 +3,7 @@ import os
 import platform
 import shutil
 import statistics
+import subprocess
 import sys
 import time
 
@@ -49,12 +50,22 @@ def best_interleaved(fns, rounds):
     return best
 
 
-def cxx():
-    """The C++ compiler the kernel-only timings are built with, or None."""
-    for name in (os.environ.get("CXX"), "g++", "c++"):
-        if name and shutil.which(name):
-            return shutil.which(name)
-    return None
+def kernel_timer(name):
+    """The kernel-only timer `name` (bench/<name>.cpp), built by CMake on the
+    kernel library with the module's own flags in build/bench: its path, None
+    without CMake, or the build's complaint as a string."""
+    cmake = shutil.which("cmake")
+    if not cmake:
+        return None
+    build = os.path.join(ROOT, "build", "bench")
+    configure = [cmake, "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}"]
+    if shutil.which("ninja") and not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        configure += ["-G", "Ninja"]
+    for cmd in (configure, [cmake, "--build", build, "--target", "bench_" + name, "-j2"]):
+        done = subprocess.run(cmd, capture_output=True, text=True)
+        if done.returncode:
+            return "kernel build failed: " + ((done.stderr or done.stdout).strip().splitlines() or ["?"])[-1]
+    return os.path.join(build, "bench_" + name)
 
 
 def row(case, ours, baseline=None, baseline_name="", target="", met=None, note="", unit="s"):
