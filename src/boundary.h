@@ -263,6 +263,24 @@ struct Conv<Ref> {
     static PyObject* to(const Ref& r) { return Py_NewRef(r.get()); }
 };
 
+// Estimated bytes of the Python objects a result is built from (64-bit
+// CPython), for the memory checks that refuse up front a result the machine
+// cannot hold. Small ints are shared objects and cost only their slot.
+namespace estimate {
+// A reference held in a list or tuple.
+inline constexpr std::uint64_t kSlot = 8;
+// A (float, float) tuple in a list: the tuple, its two floats and its slot.
+inline constexpr std::uint64_t kFloatPairInList = 112;
+// A float in a list.
+inline constexpr std::uint64_t kFloatInList = 32;
+// A list of n small ints in a list.
+inline constexpr std::uint64_t small_int_list_in_list(std::uint64_t n) { return 64 + kSlot * n; }
+// A tuple of two lists of m and n small ints in a list, with room to spare.
+inline constexpr std::uint64_t small_int_list_pair_in_list(std::uint64_t m, std::uint64_t n) {
+    return 200 + kSlot * (m + n);
+}
+}  // namespace estimate
+
 // Helpers for sequence conversion.
 Ref sequence_iter(PyObject* o, Py_ssize_t& size_hint);
 // The next element (new reference) or NULL at the end; unwinds on error.

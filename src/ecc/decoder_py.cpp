@@ -32,9 +32,8 @@ py::Member& member_build_ecc_lookup_table() {
             const std::size_t m = masks.size();
             ecc::DecoderTable table(n, masks);
 
-            // Each row becomes a tuple of two lists of small ints, about
-            // 8 * (m + n) + 200 bytes of Python objects.
-            check_allocation(table.size(), 8 * (static_cast<std::uint64_t>(m) + n) + 200);
+            // Each row becomes a tuple of two lists of small ints.
+            check_allocation(table.size(), py::estimate::small_int_list_pair_in_list(m, n));
             Ref rows = py::own(PyList_New(static_cast<Py_ssize_t>(table.size())));
             std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> row{
                 std::vector<std::uint8_t>(m), std::vector<std::uint8_t>(n)};

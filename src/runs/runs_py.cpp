@@ -52,8 +52,11 @@ py::Member& member_simulate_qubo_runs() {
         [](Arg<QuboTerms, "qubo"> qubo, Arg<std::vector<std::uint8_t>, "base_bits"> base_bits,
            Arg<std::uint64_t, "n_runs"> n_runs, Arg<double, "noise_level"> noise_level,
            Arg<std::uint64_t, "seed"> seed) -> PyObject* {
+            // Each run becomes a list of small ints and a float.
+            const std::uint64_t result_bytes = py::estimate::small_int_list_in_list(base_bits.value.size()) +
+                                               py::estimate::kFloatInList;
             runs::NoisyRuns result = runs::simulate_qubo_runs(qubo.value, base_bits.value, n_runs.value,
-                                                              noise_level.value, seed.value);
+                                                              noise_level.value, seed.value, result_bytes);
             Ref assignments = py::own(runs_to_py(result));
             Ref energies = py::own(py::to_py(result.energies));
             PyObject* t = py::check(PyTuple_New(2));

@@ -9,6 +9,7 @@ py::Member& member_QuditSimulator() {
         .name = "QuditSimulator",
         .methods = {py::method("simulate", "", [](const sim::QuditSimulator& self) -> PyObject* {
               sim::check_qudit_capacity(self);
+              check_allocation(self.num_sites, py::estimate::kSlot);
               // One zero per site, straight into the result list.
               py::Ref list = py::own(PyList_New(static_cast<Py_ssize_t>(self.num_sites)));
               py::Ref zero = py::own(PyLong_FromLong(0));

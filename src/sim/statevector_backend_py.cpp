@@ -70,9 +70,9 @@ py::Member& member_run_statevector() {
             const auto n = static_cast<unsigned>(n_qubits.value);
             std::vector<sim::GateOp> ops = sim::compile_circuit(instructions.value, n);
             instructions.value = {};
-            // The state (16 bytes an amplitude) and then the result, a tuple of
-            // two floats an amplitude: refuse up front what the machine cannot hold.
-            check_allocation(std::uint64_t{1} << n, 16 + 112);
+            // The state and then the result, a tuple of two floats an amplitude:
+            // refuse up front what the machine cannot hold.
+            check_allocation(std::uint64_t{1} << n, 2 * sizeof(double) + py::estimate::kFloatPairInList);
             sim::StateBuffer state(n);
             sim::apply_circuit(state.data(), n, ops);
             return amplitude_list(state);
