@@ -420,7 +420,7 @@ struct Opt {
 
 // The parameters of one entry, without $self.
 struct Signature {
-    std::string display;             // "qubo_energy_spectrum()", "Variable.__new__()", "LogicalGraph.solve()"
+    std::string display;             // "qubo_energy_spectrum()", "Variable.__new__()", "IsingSimulator.solve_exact()"
     std::vector<std::string> names;  // in order
     std::size_t required = 0;        // parameters without a default come first
     std::string text;                // "qubo, n_vars", "distance=3"
@@ -447,8 +447,7 @@ P convert_argument(PyObject* value) {
     }
 }
 
-// The parameter list of a body, after the leading parameters `Skip` (a
-// method's record).
+// The result and the parameter types of a body (a captureless lambda).
 template <class F>
 struct body_traits : body_traits<decltype(&F::operator())> {};
 template <class C, class R, class... P>
@@ -464,27 +463,31 @@ template <class... P>
 struct Binder<std::tuple<P...>> {
     static_assert(((sizeof(P::name) > 0) && ...), "every parameter is a py::Arg or py::Opt");
 
+    static constexpr bool defaults_last() {
+        constexpr std::array<bool, sizeof...(P)> optional{P::optional...};
+        for (std::size_t i = 1; i < optional.size(); ++i)
+            if (optional[i - 1] && !optional[i]) return false;
+        return true;
+    }
+    static_assert(defaults_last(), "parameters with defaults come last");
+
     static Signature signature(std::string display) {
         Signature sig;
         sig.display = std::move(display);
-        bool seen_optional = false;
+        sig.required = (std::size_t{0} + ... + (P::optional ? 0 : 1));
         (
             [&] {
                 if (!sig.names.empty()) sig.text += ", ";
                 sig.names.emplace_back(P::name);
                 sig.text += P::name;
-                if constexpr (P::optional) {
-                    seen_optional = true;
-                    sig.text += "=" + P::shown();
-                } else {
-                    if (!seen_optional) ++sig.required;
-                }
+                if constexpr (P::optional) sig.text += "=" + P::shown();
             }(),
             ...);
         return sig;
     }
 
-    // Binds and converts the arguments, then calls body(leading..., P...).
+    // Binds and converts the arguments, then calls body(lead..., P...): a
+    // method's record leads.
     template <class F, class... Lead>
     static decltype(auto) call(const Signature& sig, PyObject* args, PyObject* kwargs, const F& body,
                                Lead&&... lead) {
