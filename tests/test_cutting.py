@@ -1,5 +1,9 @@
 """cutting records and reconstruct_expectation against a pure-Python model."""
+import os
+import shutil
 import struct
+import subprocess
+import sys
 from decimal import Decimal
 
 import pytest
@@ -61,13 +65,7 @@ def test_matches_model(case):
     except ValueError as e:
         with pytest.raises(ValueError) as got:
             reconstruct_expectation(*args)
-        if str(e).endswith("has shots == 0"):  # any used zero-shot record may be the one named
-            assert str(got.value).endswith("has shots == 0")
-            named = {(s, model_quote(l)) for s, l, h, n in records if n == 0}
-            assert any(str(got.value) == f"SubcircuitSampleCounts for sample {s} / subcircuit {q} has shots == 0"
-                       for s, q in named)
-        else:
-            assert got.value.args == e.args
+        assert got.value.args == e.args
         return
     assert fbits(reconstruct_expectation(*args)) == fbits(want)
 
@@ -113,6 +111,61 @@ def test_errors_in_order():
         reconstruct_expectation([], [], "A")
     with pytest.raises(TypeError, match=r"missing 1 required positional argument: 'subcircuit_labels'"):
         reconstruct_expectation([], [])
+
+
+# Repeated calls per case; raise it (TALVO_FAILURE_REPEATS=100) for a longer run.
+REPEATS = int(os.environ.get("TALVO_FAILURE_REPEATS", "10"))
+N_TERMS = 1_600_000
+# Zero-shot samples at the chunk and worker boundaries of the pool, for one and
+# for two workers (the work is cut into 8 chunks per worker), and the first
+# chunk end with a failure at the start of every later chunk.
+FAILURE_PLACES = [(799_999, 800_000), (199_999, 200_000, 400_000, 600_000, 800_000, 1_000_000),
+                  (99_999,) + tuple(range(100_000, N_TERMS, 100_000))]
+
+
+def failing_terms(places):
+    """Coefficients of sample 0 (one healthy record), except sample m + 1, whose
+    record has zero shots, at the m-th place."""
+    coefs = [(0, 1.0)] * N_TERMS
+    for m, k in enumerate(places):
+        coefs[k] = (m + 1, 1.0)
+    records = [(0, "A", {"0": 1}, 1)] + [(m + 1, "A", {"1": 1}, 0) for m in range(len(places))]
+    return records, coefs
+
+
+def as_args(records, coefs):
+    made = {}  # one object per distinct coefficient keeps the list cheap to build
+    return ([Counts(*r) for r in records], [made.get(c) or made.setdefault(c, Coef(*c)) for c in coefs], ["A"])
+
+
+@pytest.mark.parametrize("places", FAILURE_PLACES)
+def test_first_failing_term_is_reported_every_time(places):
+    records, coefs = failing_terms(places)
+    with pytest.raises(ValueError) as want:
+        model_reconstruct(records, coefs, ["A"])
+    args = as_args(records, coefs)
+    messages = set()
+    for _ in range(REPEATS):
+        with pytest.raises(ValueError) as got:
+            reconstruct_expectation(*args)
+        messages.add(str(got.value))
+    assert messages == {str(want.value)}
+
+
+@pytest.mark.skipif(not shutil.which("taskset"), reason="needs taskset")
+def test_first_failing_term_on_one_processor():
+    code = (f"import test_cutting as t\n"
+            f"for places in t.FAILURE_PLACES[:2]:\n"
+            f"    args = t.as_args(*t.failing_terms(places))\n"
+            f"    for _ in range(t.REPEATS):\n"
+            f"        try:\n"
+            f"            t.reconstruct_expectation(*args)\n"
+            f"        except ValueError as e:\n"
+            f"            print(e)\n")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    out = subprocess.run(["taskset", "-c", "0", sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                         cwd=os.path.dirname(os.path.abspath(__file__)), check=True).stdout.splitlines()
+    assert out == ['SubcircuitSampleCounts for sample 1 / subcircuit "A" has shots == 0'] * (2 * REPEATS)
 
 
 @settings(max_examples=200, deadline=None)

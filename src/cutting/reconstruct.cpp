@@ -222,8 +222,10 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     // On the pool: first the expectation of every record in use, walking the
     // records in list order (the order they sit in memory), then one term per
     // coefficient from those. A record's expectation is the same whichever
-    // term reads it. A zero-shot record fails the term that meets it, so
-    // within one sample the first such label in list order is reported.
+    // term reads it. A zero-shot record fails the term that meets it; the
+    // pool reports the lowest failing term, so the error named is that of the
+    // first such sample in coefficient order and, within it, of the first
+    // such label in list order.
     std::vector<double> expectation(counts.size());
     pool::for_each(counts.size(), [&](std::size_t r) {
         if (needed[r] == kUnused) return;
