@@ -249,6 +249,9 @@ struct Conv<Ref> {
     static PyObject* to(const Ref& r) { return Py_NewRef(r.get()); }
 };
 
+// Throws PyError when a signal handler (Ctrl-C) raised; defined with the guard.
+void raise_pending_signal();
+
 // Helpers for sequence conversion.
 Ref sequence_iter(PyObject* o, Py_ssize_t& size_hint);
 // The next element (new reference) or NULL at the end; unwinds on error.
@@ -273,6 +276,7 @@ template <class T>
 PyObject* Conv<std::vector<T>>::to(const std::vector<T>& v) {
     Ref list = own(PyList_New(static_cast<Py_ssize_t>(v.size())));
     for (std::size_t i = 0; i < v.size(); ++i) {
+        if ((i & 0xFFFF) == 0xFFFF) raise_pending_signal();  // a long list notices Ctrl-C
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Conv<T>::to(v[i]));
     }
     return list.release();

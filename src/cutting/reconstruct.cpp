@@ -205,9 +205,19 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     if (coefficients.size() > std::numeric_limits<std::ptrdiff_t>::max() / sizeof(std::uint32_t) / n_labels) {
         throw std::bad_alloc();
     }
+    // Coefficients times labels can be far more than either list: refuse up
+    // front what the machine cannot hold, and poll for Ctrl-C every million
+    // or so lookups.
+    check_allocation(coefficients.size() * n_labels, sizeof(std::uint32_t));
     std::vector<std::uint32_t> used(coefficients.size() * n_labels);
     std::vector<std::uint8_t> needed(counts.size(), kUnused);
+    std::size_t lookups = 0;
     for (std::size_t s = 0; s < coefficients.size(); ++s) {
+        lookups += n_labels;
+        if (lookups >= (std::size_t{1} << 20)) {
+            lookups = 0;
+            poll_interrupt();
+        }
         for (std::size_t l = 0; l < n_labels; ++l) {
             std::uint32_t r = table.find(coefficients[s].sample_index, wanted[l]);
             if (r == RecordTable::npos) {
@@ -236,15 +246,25 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
             expectation[r] = signed_sum(c.counts) / static_cast<double>(c.shots);
         }
     });
-    std::vector<double> terms = pool::map<double>(coefficients.size(), [&](std::size_t s) {
-        double product = 1.0;
-        for (std::size_t l = 0; l < n_labels; ++l) {
-            std::uint32_t r = used[s * n_labels + l];
-            if (needed[r] == kZeroShots) throw InvalidInput(zero_shots_message(*counts[r]));
-            product = product * expectation[r];
-        }
-        return coefficients[s].coefficient * product;
-    });
+    // The terms go to the pool in batches of about four million label steps
+    // (usually one batch), with a poll for Ctrl-C before each. Batches run in
+    // coefficient order and a failing batch ends the call, so the failure
+    // reported is still the first in coefficient order.
+    std::vector<double> terms(coefficients.size());
+    const std::size_t batch = std::max<std::size_t>(1, (std::size_t{1} << 22) / n_labels);
+    for (std::size_t first = 0; first < coefficients.size(); first += batch) {
+        poll_interrupt();
+        pool::for_each(std::min(batch, coefficients.size() - first), [&](std::size_t k) {
+            const std::size_t s = first + k;
+            double product = 1.0;
+            for (std::size_t l = 0; l < n_labels; ++l) {
+                std::uint32_t r = used[s * n_labels + l];
+                if (needed[r] == kZeroShots) throw InvalidInput(zero_shots_message(*counts[r]));
+                product = product * expectation[r];
+            }
+            terms[s] = coefficients[s].coefficient * product;
+        });
+    }
     // The sum in coefficient order.
     double sum = -0.0;
     for (double t : terms) sum += t;

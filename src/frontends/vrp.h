@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "errors.h"
+
 namespace talvo::frontends {
 
 // One QUBO entry over variable indices: `first` is the variable whose name
@@ -32,11 +34,12 @@ struct VrpTerms {
 
     // Calls f(VrpEntry) for each term in (first, second) index order, which is
     // the order of the result dict. Each weight starts at 0.0 and adds its
-    // contributions in order.
+    // contributions in order. Polls for Ctrl-C every few thousand terms.
     template <class F>
     void for_each_entry(F&& f) const {
         const std::size_t size = contributions.size();
-        for (std::size_t k = 0; k < size;) {
+        for (std::size_t k = 0, terms = 0; k < size; ++terms) {
+            if ((terms & 0x3FFF) == 0) poll_interrupt();
             const std::uint32_t first = contributions[k].first, second = contributions[k].second;
             double weight = 0.0;
             for (; k < size && contributions[k].first == first && contributions[k].second == second; ++k) {
