@@ -168,6 +168,35 @@ def test_first_failing_term_on_one_processor():
     assert out == ['SubcircuitSampleCounts for sample 1 / subcircuit "A" has shots == 0'] * (2 * REPEATS)
 
 
+HISTOGRAM_PROGRAM = r"""
+#include "cutting/reconstruct.h"
+using talvo::cutting::Histogram;
+// The parity loop reads 8 bytes at a time past a bitstring's end: every
+// histogram a caller can make must carry the padding, and none can be changed.
+template <class H>
+concept Growable = requires(H h) { h.add("1", 1); };
+static_assert(!Growable<Histogram>);
+int main() {
+    std::vector<std::pair<std::string, std::uint64_t>> entries{{"1", 1}, {"", 2}, {"0110011", 3}};
+    for (const Histogram& h : {Histogram(), Histogram(entries)}) {
+        const char* end = h.data() + (h.size() ? h.end(h.size() - 1) : 0);
+        for (int k = 0; k < 8; ++k)
+            if (end[k] != 0) return 1;
+    }
+}
+"""
+
+
+def test_every_histogram_is_padded(tmp_path):
+    compiler = next((shutil.which(c) for c in (os.environ.get("CXX"), "g++", "c++") if c and shutil.which(c)), None)
+    if compiler is None:
+        pytest.skip("needs a C++ compiler")
+    src = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "src")
+    (tmp_path / "h.cpp").write_text(HISTOGRAM_PROGRAM)
+    subprocess.run([compiler, "-std=c++20", "-I", src, str(tmp_path / "h.cpp"), "-o", str(tmp_path / "h")], check=True)
+    subprocess.run([str(tmp_path / "h")], check=True)
+
+
 @settings(max_examples=200, deadline=None)
 @given(st.integers(0, (1 << 64) - 1), st.floats(width=64), label_text, st.integers(0, (1 << 64) - 1))
 def test_records_and_reprs(index, coefficient, label, shots):

@@ -37,9 +37,10 @@ std::string describe(std::uint64_t sample, std::string_view label) {
 // the first `len` is marked by a 1 in its lowest byte bit, the marks of all
 // words are combined byte-wise by exclusive or, and the bytes are summed.
 bool odd_ones(const Histogram& h, std::size_t k) {
+    static_assert(Histogram::kPadding >= 8, "each read takes 8 bytes");
     constexpr std::uint64_t kOnes = 0x3131313131313131ULL, kLow = 0x7f7f7f7f7f7f7f7fULL;
-    const char* p = h.text.data() + h.begin(k);
-    std::size_t len = h.ends[k] - h.begin(k);
+    const char* p = h.data() + h.begin(k);
+    std::size_t len = h.end(k) - h.begin(k);
     std::uint64_t marks = 0;
     for (;;) {
         std::uint64_t w;
@@ -153,7 +154,7 @@ double signed_sum(const Histogram& h) {
     for (std::size_t k = 0; k < h.size(); ++k) {
         // Negation flips the sign bit; done without a branch, as parities
         // are as good as random.
-        std::uint64_t n = std::bit_cast<std::uint64_t>(static_cast<double>(h.counts[k]));
+        std::uint64_t n = std::bit_cast<std::uint64_t>(static_cast<double>(h.count(k)));
         sum += std::bit_cast<double>(n ^ (std::uint64_t{odd_ones(h, k)} << 63));
     }
     return sum;
