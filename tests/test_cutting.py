@@ -85,6 +85,18 @@ def test_documented_reconstructions():
     assert reconstruct_expectation([a0, Counts(1, "A", {}, 3)], [Coef(0, 1.0), Coef(1, 1.0), Coef(0, 1.0)], ["A"]) == 1.6
 
 
+def test_long_label_lists():
+    # Past about four million label steps, coefficients reach the pool one by
+    # one: each term must still land in its place, and the first failure in
+    # coefficient order is still the one named.
+    labels = ["A"] * (2**21 + 1)  # an odd count: sample 1's product is -1.0
+    plus, minus = Counts(0, "A", {"0": 1}, 1), Counts(1, "A", {"1": 1}, 1)
+    assert reconstruct_expectation([plus, minus], [Coef(0, 2.0), Coef(1, 3.0), Coef(0, 5.0)], labels) == 4.0
+    zero = [Counts(s, "A", {}, 0) for s in (2, 3)]
+    with pytest.raises(ValueError, match=r"^SubcircuitSampleCounts for sample 3 / subcircuit \"A\" has shots == 0$"):
+        reconstruct_expectation([plus] + zero, [Coef(0, 1.0), Coef(3, 1.0), Coef(2, 1.0)], labels)
+
+
 def test_errors_in_order():
     a1 = Counts(1, "A", {}, 1)
     with pytest.raises(ValueError, match=r"^subcircuit_labels must not be empty$"):

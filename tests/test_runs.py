@@ -105,6 +105,15 @@ def test_documented_runs():
     assert talvo_core.simulate_qubo_runs([], [1], 1, True, M64)[0] == [[0]]
 
 
+def test_long_term_lists_give_every_run_its_energy():
+    # Past about four million term steps per run, runs reach the pool one by
+    # one. Each term adds 1.0 when bit 0 is set: the energy is the term count.
+    t = 2**21 + 1
+    runs, energies = talvo_core.simulate_qubo_runs([((0, 0), 1.0)] * t, [0, 1], 8, 0.5, 5)
+    assert {r[0] for r in runs} == {0, 1}
+    assert fbits(energies) == fbits([float(t) if r[0] else 0.0 for r in runs])
+
+
 def test_faults_and_conversion_errors():
     with pytest.raises(BaseException, match=r"^index out of bounds: the len is 1 but the index is 1$") as e:
         talvo_core.simulate_qubo_runs([((0, 0), 1.0), ((0, 1), 1.0), ((5, 0), 1.0)], [1], 1, 0.0, 0)
