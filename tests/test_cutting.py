@@ -191,9 +191,8 @@ static_assert(!Growable<Histogram>);
 int main() {
     std::vector<std::pair<std::string, std::uint64_t>> entries{{"1", 1}, {"", 2}, {"0110011", 3}};
     for (const Histogram& h : {Histogram(), Histogram(entries)}) {
-        const char* end = h.data() + (h.size() ? h.end(h.size() - 1) : 0);
-        for (int k = 0; k < 8; ++k)
-            if (end[k] != 0) return 1;
+        const std::size_t end = h.size() ? h.end(h.size() - 1) : 0;
+        if (h.text().size() != end + 8 || h.text().substr(end) != std::string(8, '\0')) return 1;
     }
 }
 """

@@ -39,7 +39,7 @@ std::string describe(std::uint64_t sample, std::string_view label) {
 bool odd_ones(const Histogram& h, std::size_t k) {
     static_assert(Histogram::kPadding >= 8, "each read takes 8 bytes");
     constexpr std::uint64_t kOnes = 0x3131313131313131ULL, kLow = 0x7f7f7f7f7f7f7f7fULL;
-    const char* p = h.data() + h.begin(k);
+    const char* p = h.text().data() + h.begin(k);
     std::size_t len = h.end(k) - h.begin(k);
     std::uint64_t marks = 0;
     for (;;) {

@@ -41,7 +41,7 @@ public:
         return std::string_view(text_).substr(begin(k), end(k) - begin(k));
     }
     // The bitstrings back to back, then kPadding zero bytes.
-    const char* data() const { return text_.data(); }
+    std::string_view text() const { return text_; }
 
 private:
     std::string text_;
