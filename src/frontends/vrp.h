@@ -52,7 +52,9 @@ struct VrpTerms {
 
 // Builds the tour QUBO of the N x N augmented distance matrix `dist` with
 // constraint weight `penalty_a` and distance weight `penalty_b`. A row whose
-// length is not N is rejected ("distance matrix must be square").
+// length is not N is rejected ("distance matrix must be square"); an N whose
+// 2 N^3 contributions and result the machine cannot hold throws bad_alloc
+// before anything is built. Polls for Ctrl-C throughout.
 VrpTerms vrp_qubo_terms(const std::vector<std::vector<double>>& dist, double penalty_a, double penalty_b);
 
 }  // namespace talvo::frontends
