@@ -249,9 +249,6 @@ struct Conv<Ref> {
     static PyObject* to(const Ref& r) { return Py_NewRef(r.get()); }
 };
 
-// Throws PyError when a signal handler (Ctrl-C) raised; defined with the guard.
-void raise_pending_signal();
-
 // Helpers for sequence conversion.
 Ref sequence_iter(PyObject* o, Py_ssize_t& size_hint);
 // The next element (new reference) or NULL at the end; unwinds on error.
@@ -271,6 +268,9 @@ std::vector<T> Conv<std::vector<T>>::from(PyObject* o) {
     }
     return out;
 }
+
+// Throws PyError when a signal handler (Ctrl-C) raised; defined with the guard.
+void raise_pending_signal();
 
 template <class T>
 PyObject* Conv<std::vector<T>>::to(const std::vector<T>& v) {
