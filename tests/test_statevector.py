@@ -214,6 +214,17 @@ def test_circuits_wider_than_a_block_match_model(c):
     check(*c)
 
 
+def test_u_gates_on_upper_qubits_of_a_complex_state():
+    # Every amplitude and both parts of every matrix entry are non-zero, on
+    # qubits >= 1 of registers of 3 to 6 qubits (the kernels that do several
+    # pairs at once): each real and imaginary sum has four live terms, so only
+    # the stated order gives the model's bits.
+    for n in range(3, 7):
+        prep = [("u", [q], [0.3 + q, 1.1 + 0.5 * q, 0.2 + 0.7 * q]) for q in range(n)]
+        gates = [("u", [q], [1.3 + 0.1 * q, 0.4 + 0.3 * q, 2.2 - 0.2 * q]) for q in range(1, n)]
+        check(prep + gates + gates[::-1], n)
+
+
 def test_known_states():
     assert run([], 0) == [(1.0, 0.0)]
     assert run([], 2) == [(1.0, 0.0), (0.0, 0.0), (0.0, 0.0), (0.0, 0.0)]
@@ -229,17 +240,6 @@ def test_known_states():
     assert run([("u", [0], [0.1, 0.2, 0.3, 9.0])], 1) == run([("u", [0], [0.1, 0.2, 0.3])], 1)
     # Keyword arguments and any sequence of tuples.
     assert run(instructions=(("x", (0,), ()),), n_qubits=1) == [(0.0, 0.0), (1.0, 0.0)]
-
-
-def test_u_gates_on_upper_qubits_of_a_complex_state():
-    # Every amplitude and both parts of every matrix entry are non-zero, on
-    # qubits >= 1 of registers of 3 to 6 qubits (the kernels that do several
-    # pairs at once): each real and imaginary sum has four live terms, so only
-    # the stated order gives the model's bits.
-    for n in range(3, 7):
-        prep = [("u", [q], [0.3 + q, 1.1 + 0.5 * q, 0.2 + 0.7 * q]) for q in range(n)]
-        gates = [("u", [q], [1.3 + 0.1 * q, 0.4 + 0.3 * q, 2.2 - 0.2 * q]) for q in range(1, n)]
-        check(prep + gates + gates[::-1], n)
 
 
 def test_negation_leaves_negative_zeros():
