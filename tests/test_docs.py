@@ -297,13 +297,12 @@ def test_readme_names_only_what_exists():
         for part in dotted.split(".")[1:]:
             assert hasattr(obj, part), dotted
             obj = getattr(obj, part)
-    layout = next(p for p in README.split("\n\n") if p.startswith("Layout:"))
-    src = STUBS.parents[1] / "src"
-    for name in re.findall(r"`([^`]+)`", layout):
-        if re.fullmatch(r"\w+", name):
-            assert (src / name).is_dir(), name
-        elif re.fullmatch(r"\w+\.(h|cpp)", name):
-            assert (src / name).is_file(), name
+    # The area folders the layout paragraph lists are folders of src/.
+    layout = next(p for p in README.split("\n\n") if p.startswith("Layout"))
+    areas = re.findall(r"`(\w+)`", re.search(r"own folder\s*\(([^)]*)\)", layout).group(1))
+    assert areas
+    for name in areas:
+        assert (STUBS.parents[1] / "src" / name).is_dir(), name
 
 
 def test_readme_examples_run(capsys):
