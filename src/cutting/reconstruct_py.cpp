@@ -18,7 +18,7 @@ Ref counts_dict(const SubcircuitSampleCounts& c) {
     for (std::size_t k = 0; k < h.size(); ++k) {
         std::string_view bits = h.bits(k);
         Ref key = py::own(PyUnicode_FromStringAndSize(bits.data(), static_cast<Py_ssize_t>(bits.size())));
-        Ref value = py::own(py::to_py(h.counts[k]));
+        Ref value = py::own(py::to_py(h.count(k)));
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) py::throw_error();
     }
     return dict;
@@ -78,8 +78,7 @@ py::Member& member_SubcircuitSampleCounts() {
                                    Arg<std::uint64_t, "shots"> shots) {
             auto body = std::make_shared<cutting::SampleCounts>();
             body->subcircuit_label = std::move(label.value);
-            for (const auto& [bits, count] : counts.value.items) body->counts.add(bits, count);
-            body->counts.finish();
+            body->counts = cutting::Histogram(counts.value.items);
             body->sample_index = sample_index.value;
             body->shots = shots.value;
             return SubcircuitSampleCounts{std::move(body)};
