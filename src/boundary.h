@@ -391,7 +391,8 @@ PyObject* Conv<Dict<K, V>>::to(const Dict<K, V>& d) {
 //
 // The text signature, the binding of positional and keyword arguments and the
 // conversion order all come from that one list: arguments are converted in
-// parameter order and the first failure ends the call.
+// parameter order, the first failure ending the call, and freed in the
+// reverse order after the body returns.
 
 // A parameter name as a template argument.
 template <std::size_t N>
@@ -402,13 +403,14 @@ struct Name {
     }
 };
 
-// A required parameter.
+// A required parameter. `value` is the converted argument, owned by the call
+// (the body may move from it).
 template <class T, Name N>
 struct Arg {
     using type = T;
     static constexpr const char* name = N.text;
     static constexpr bool optional = false;
-    T value;
+    T& value;
 };
 
 // A parameter with a default, shown in the text signature as name=default.
@@ -419,7 +421,7 @@ struct Opt {
     static constexpr bool optional = true;
     static T fallback() { return Default; }
     static std::string shown() { return std::to_string(Default); }
-    T value;
+    T& value;
 };
 
 // The parameters of one entry, without $self.
@@ -440,12 +442,12 @@ void bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyOb
 [[noreturn]] void rethrow_for_argument(const char* name);
 
 template <class P>
-P convert_argument(PyObject* value) {
+typename P::type convert_argument(PyObject* value) {
     if constexpr (P::optional) {
-        if (!value) return P{P::fallback()};
+        if (!value) return P::fallback();
     }
     try {
-        return P{Conv<typename P::type>::from(value)};
+        return Conv<typename P::type>::from(value);
     } catch (PyError&) {
         rethrow_for_argument(P::name);
     }
@@ -458,6 +460,30 @@ template <class C, class R, class... P>
 struct body_traits<R (C::*)(P...) const> {
     using result = R;
     using params = std::tuple<std::remove_cvref_t<P>...>;
+};
+
+// The converted arguments of one call: converted in parameter order, freed
+// in the reverse order once the body has returned.
+template <class... P>
+struct Converted {
+    explicit Converted(PyObject* const*) {}
+};
+
+template <class H, class... T>
+struct Converted<H, T...> {
+    typename H::type head;
+    Converted<T...> rest;
+
+    explicit Converted(PyObject* const* values) : head(convert_argument<H>(values[0])), rest(values + 1) {}
+
+    template <std::size_t I>
+    auto& get() {
+        if constexpr (I == 0) {
+            return head;
+        } else {
+            return rest.template get<I - 1>();
+        }
+    }
 };
 
 template <class Params>
@@ -497,10 +523,9 @@ struct Binder<std::tuple<P...>> {
                                Lead&&... lead) {
         std::array<PyObject*, sizeof...(P)> values{};
         bind_arguments(sig, args, kwargs, values.data());
+        Converted<P...> converted(values.data());
         return [&]<std::size_t... I>(std::index_sequence<I...>)->decltype(auto) {
-            // Braced initialisation converts the arguments in parameter order.
-            std::tuple<P...> converted{convert_argument<P>(values[I])...};
-            return body(std::forward<Lead>(lead)..., std::move(std::get<I>(converted))...);
+            return body(std::forward<Lead>(lead)..., P{converted.template get<I>()}...);
         }
         (std::index_sequence_for<P...>{});
     }
