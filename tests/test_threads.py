@@ -54,6 +54,7 @@ def test_threads_get_the_same_results():
     assert errors == []
 
 
+@pytest.mark.native_only  # forks after threads
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 # The pool's worker threads exist by now; newer Pythons warn about forking a
 # threaded process, which is exactly the case under test.
