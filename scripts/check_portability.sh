@@ -141,11 +141,15 @@ step_clang() {
 # The shared object exports PyInit_talvo_core alone and takes its maths from
 # the system's libm, dynamically.
 check_elf() {  # check_elf FILE NM READELF
-  local so=$1 nm=$2 readelf=$3 exports
+  # (Outputs are read whole before grep: an early exit of grep -q would fail
+  # the pipeline under pipefail.)
+  local so=$1 nm=$2 readelf=$3 exports dynamic imports
   exports="$("$nm" -D --defined-only "$so" | awk '{print $3}' | sort | tr '\n' ' ')"
   [ "$exports" = "PyInit_talvo_core " ] || { echo "$so exports: $exports" >&2; return 1; }
-  "$readelf" -d "$so" | grep -q 'NEEDED.*\[libm\.so\.6\]' || { echo "$so does not load libm.so.6" >&2; return 1; }
-  "$nm" -D --undefined-only "$so" | grep -qE ' (sincos|sin|cos)@' \
+  dynamic="$("$readelf" -d "$so")"
+  grep -q 'NEEDED.*\[libm\.so\.6\]' <<<"$dynamic" || { echo "$so does not load libm.so.6" >&2; return 1; }
+  imports="$("$nm" -D --undefined-only "$so")"
+  grep -qE ' (sincos|sin|cos)@' <<<"$imports" \
     || { echo "$so does not take sin/cos from the system's libm" >&2; return 1; }
   echo "$(basename "$so"): exports PyInit_talvo_core only; sin/cos from the system's libm.so.6"
 }
@@ -238,8 +242,9 @@ step_cross() {
   done
   [ "$failed" -eq 0 ] || return 1
   # Python's init macro marks PyInit_talvo_core for export from the DLL.
-  llvm-readobj --coff-directives "$work/cross-x86_64-windows-gnu/src_module.cpp.o" \
-    | grep -qi 'export:PyInit_talvo_core' \
+  local directives
+  directives="$(llvm-readobj --coff-directives "$work/cross-x86_64-windows-gnu/src_module.cpp.o")"
+  grep -qi 'export:PyInit_talvo_core' <<<"$directives" \
     || { echo "the Windows object does not export PyInit_talvo_core" >&2; return 1; }
   echo "cross: every source compiles for aarch64-macos and x86_64-windows-gnu;" \
        "the Windows module exports PyInit_talvo_core"
