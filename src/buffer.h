@@ -1,36 +1,33 @@
 // Large zero-filled buffers straight from the system. No Python here.
 #pragma once
 
-#include <sys/mman.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <new>
 
+#include "os.h"
+
 namespace talvo {
 
 // A zero-filled array of n trivially copyable T, mapped directly (never from
-// the heap) and, where the kernel allows, backed by transparent huge pages:
-// one fault per 2 MiB instead of one per 4 KiB, which is a visible share of a
-// call that fills tens of megabytes once. Freed on destruction.
+// the heap) and, on Linux, backed by transparent huge pages where the kernel
+// allows: one fault per 2 MiB instead of one per 4 KiB, which is a visible
+// share of a call that fills tens of megabytes once. Freed on destruction.
 template <class T>
 class LargeBuffer {
 public:
     explicit LargeBuffer(std::size_t n) : n_(n) {
         if (n == 0) return;
         if (n > (std::size_t{1} << 62) / sizeof(T)) throw std::bad_alloc();
-        bytes_ = (n * sizeof(T) + kHuge - 1) / kHuge * kHuge;
-        void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-        if (bytes_ >= kHuge) madvise(p, bytes_, MADV_HUGEPAGE);
-#endif
+        bytes_ = n * sizeof(T);
+        void* p = os::map_zeroed(bytes_);
+        if (!p) throw std::bad_alloc();
         data_ = static_cast<T*>(p);
     }
     LargeBuffer(const LargeBuffer&) = delete;
     LargeBuffer& operator=(const LargeBuffer&) = delete;
     ~LargeBuffer() {
-        if (data_) munmap(data_, bytes_);
+        if (data_) os::release_zeroed(data_, bytes_);
     }
     T* data() { return data_; }
     const T* data() const { return data_; }
@@ -39,7 +36,6 @@ public:
     const T& operator[](std::size_t k) const { return data_[k]; }
 
 private:
-    static constexpr std::size_t kHuge = std::size_t{1} << 21;
     T* data_ = nullptr;
     std::size_t n_ = 0;
     std::size_t bytes_ = 0;

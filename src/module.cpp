@@ -110,7 +110,7 @@ std::atomic<std::int64_t> g_interpreter{-1};
 }  // namespace
 }  // namespace talvo::bind
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_talvo_core() {
+PyMODINIT_FUNC PyInit_talvo_core() {
     using namespace talvo::bind;
     PyInterpreterState* state = PyInterpreterState_Get();
     std::int64_t id = PyInterpreterState_GetID(state);

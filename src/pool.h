@@ -19,8 +19,8 @@
 
 namespace talvo::pool {
 
-// The processors this process may run on: its CPU affinity, capped by a
-// cgroup CPU quota (rounded up); at least 1.
+// The processors this process may run on (see os::available_cpus): on Linux
+// its CPU affinity capped by a cgroup CPU quota; at least 1.
 std::size_t available_parallelism();
 
 // Number of workers of the pool, starting it if needed.

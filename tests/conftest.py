@@ -1,6 +1,7 @@
 import os
 import sys
 
+import pytest
 from hypothesis import HealthCheck, settings
 
 # The calling package's exceptions module: a small stand-in lives beside the tests.
@@ -11,3 +12,22 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 settings.register_profile("default", deadline=None, suppress_health_check=[HealthCheck.too_slow])
 settings.register_profile("ci", parent=settings.get_profile("default"), derandomize=True)
 settings.load_profile("ci" if os.environ.get("CI") else "default")
+
+# Under a user-mode emulator (TALVO_EMULATED names it) timing, memory use,
+# thread counts and fork-after-threads are the emulator's, not the module's:
+# tests that measure them carry the native_only marker and are skipped there.
+EMULATED = os.environ.get("TALVO_EMULATED", "")
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "native_only: measures timing, memory, threads or forking; "
+                                       "skipped under a user-mode emulator (TALVO_EMULATED)")
+
+
+def pytest_collection_modifyitems(config, items):
+    if not EMULATED:
+        return
+    skip = pytest.mark.skip(reason=f"native only: running under {EMULATED}")
+    for item in items:
+        if item.get_closest_marker("native_only"):
+            item.add_marker(skip)

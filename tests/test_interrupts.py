@@ -54,6 +54,7 @@ LONG_CALLS = {
 }
 
 
+@pytest.mark.native_only  # measures latency
 @pytest.mark.parametrize("name", sorted(LONG_CALLS))
 def test_long_call_notices_ctrl_c(name):
     setup, call = LONG_CALLS[name]

@@ -2,9 +2,12 @@
 long run is tests/leakcheck.py as a script)."""
 import os
 
+import pytest
+
 import leakcheck
 
 
+@pytest.mark.native_only  # measures resident memory
 def test_entries_keep_reference_counts_and_memory_flat():
     worst = 0
     for label, get_fn, args in leakcheck.entries():

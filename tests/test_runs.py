@@ -180,6 +180,7 @@ def probe(*prefix, **env):
     return proc.stdout.split("\n")[:-1]
 
 
+@pytest.mark.native_only  # counts threads
 @pytest.mark.skipif(shutil.which("taskset") is None, reason="needs taskset")
 def test_same_results_on_one_cpu_and_no_new_threads():
     digest, before, first, later = probe()[-1].split()
@@ -190,6 +191,7 @@ def test_same_results_on_one_cpu_and_no_new_threads():
     assert int(first) == int(later) > int(before)
 
 
+@pytest.mark.native_only  # forks after threads
 def test_forked_child_gets_a_working_pool():
     child, parent, last = probe(PROBE_FORK="1")
     assert child == parent and len(last.split()) == 4
@@ -212,6 +214,7 @@ def quota_file():
     return None
 
 
+@pytest.mark.native_only  # counts threads
 @pytest.mark.skipif(shutil.which("unshare") is None or os.geteuid() != 0, reason="needs root and unshare")
 def test_cpu_quota_limits_the_workers(tmp_path):
     # In a private mount namespace, a quota of half a CPU is laid over this

@@ -309,6 +309,13 @@ def test_size_limit_and_conversion_errors():
         run([], -1)
 
 
+def test_register_the_machine_can_hold_is_not_refused():
+    # 21 qubits are weighed against the machine's available memory (the state
+    # and the result objects come to about 256 MiB) and fit on any test machine.
+    state = talvo_core.run_statevector([("x", [20], [])], 21)
+    assert len(state) == 1 << 21 and state[1 << 20] == (1.0, 0.0) and state[0] == (0.0, 0.0)
+
+
 def test_qudit_simulator():
     QuditSimulator = talvo_core.sim.QuditSimulator
     sim = QuditSimulator(3, 4)

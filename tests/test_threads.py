@@ -1,6 +1,11 @@
 """Many Python threads calling the module at once get the same results as one
 thread, and a child made by os.fork() can go on using the module."""
 import os
+import select
+import signal
+import subprocess
+import sys
+import textwrap
 import threading
 
 import pytest
@@ -66,6 +71,7 @@ def test_threads_get_the_same_results():
     assert errors == []
 
 
+@pytest.mark.native_only  # forks after threads
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 # The pool's worker threads exist by now; newer Pythons warn about forking a
 # threaded process, which is exactly the case under test.
@@ -82,7 +88,42 @@ def test_forked_child_can_use_the_module():
         finally:
             os._exit(0)
     os.close(w)
+    # A child whose pool still waits for the parent's threads would hang.
+    ready, _, _ = select.select([r], [], [], 30)
+    if not ready:
+        os.kill(pid, signal.SIGKILL)
     with os.fdopen(r, "rb") as f:
-        answer = f.read()
+        answer = f.read() if ready else b"no answer within 30 s"
     os.waitpid(pid, 0)
     assert answer == b"ok"
+
+
+# In a fresh interpreter: the pool's worker threads, found by name, block
+# every signal (SIGINT and SIGTERM included), and starting them leaves the
+# calling thread's signal mask as it was, so Ctrl-C still reaches Python.
+WORKER_MASKS = textwrap.dedent("""
+    import os, signal, talvo_core
+    signal.pthread_sigmask(signal.SIG_SETMASK, [])  # whatever mask the parent passed on
+    before = signal.pthread_sigmask(signal.SIG_BLOCK, [])
+    talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [1, 0], 8, 0.5, 3)
+    after = signal.pthread_sigmask(signal.SIG_BLOCK, [])
+    workers = []
+    for tid in os.listdir("/proc/self/task"):
+        with open(f"/proc/self/task/{tid}/comm") as f:
+            name = f.read().strip()
+        with open(f"/proc/self/task/{tid}/status") as f:
+            blocked = next(int(line.split()[1], 16) for line in f if line.startswith("SigBlk:"))
+        if name == "talvo-pool":
+            workers.append(blocked)
+    print(before == after, len(workers), all(b >> (s - 1) & 1 for b in workers for s in (signal.SIGINT, signal.SIGTERM)))
+""")
+
+
+@pytest.mark.native_only  # reads the threads' own signal masks
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+def test_workers_block_signals_and_the_caller_keeps_its_mask():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    out = subprocess.run([sys.executable, "-c", WORKER_MASKS], capture_output=True, text=True, env=env, timeout=60)
+    assert out.returncode == 0, out.stderr
+    same_mask, workers, all_blocked = out.stdout.split()
+    assert same_mask == "True" and 1 <= int(workers) <= len(os.sched_getaffinity(0)) and all_blocked == "True", out.stdout
