@@ -49,12 +49,61 @@ def best_interleaved(fns, rounds):
     return best
 
 
+def median_interleaved(fns, rounds):
+    """Median CPU time of each function over `rounds` rounds, run in turn so
+    that load changes on a shared machine hit all of them alike (the calls are
+    single-threaded: time spent descheduled is not theirs); results are freed
+    outside the timed region."""
+    times = [[] for _ in fns]
+    for _ in range(rounds):
+        for k, fn in enumerate(fns):
+            t0 = time.process_time()
+            result = fn()
+            times[k].append(time.process_time() - t0)
+            del result
+    return [statistics.median(t) for t in times]
+
+
 def cxx():
     """The C++ compiler the kernel-only timings are built with, or None."""
     for name in (os.environ.get("CXX"), "g++", "c++"):
         if name and shutil.which(name):
             return shutil.which(name)
     return None
+
+
+def exhaustive_phases(terms, n, repeats=5):
+    """Phase timings of the exhaustive searches from the C++ harness
+    (bench/exhaustive_kernel.cpp, CMake target talvo_exhaustive_bench, built
+    into build/bench on first use) for the QUBO `terms` over n variables, on
+    the instruction set TALVO_CORE_SIMD names. A dict, or a string saying why
+    there is none."""
+    import json
+    import subprocess
+    import tempfile
+
+    cmake = shutil.which("cmake")
+    if not cmake:
+        return "cmake not found"
+    build = os.path.join(ROOT, "build", "bench")
+    steps = [[cmake, "-S", ROOT, "-B", build, "-G", "Ninja", "-DTALVO_BENCH=ON", "-DCMAKE_BUILD_TYPE=Release"],
+             [cmake, "--build", build, "--target", "talvo_exhaustive_bench"]]
+    if not shutil.which("ninja"):
+        steps[0][5:7] = []
+    for step in steps:
+        done = subprocess.run(step, capture_output=True, text=True)
+        if done.returncode:
+            return "harness build failed: " + ((done.stdout + done.stderr).strip().splitlines() or ["?"])[-1]
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
+        f.write("".join(f"{i} {j} {w!r}\n" for (i, j), w in terms))
+    try:
+        exe = os.path.join(build, "talvo_exhaustive_bench")
+        out = subprocess.run([exe, f.name, str(n), str(repeats)], capture_output=True, text=True)
+        if out.returncode:
+            return "harness failed: " + (out.stderr.strip() or "?")
+        return json.loads(out.stdout)
+    finally:
+        os.unlink(f.name)
 
 
 def row(case, ours, baseline=None, baseline_name="", target="", met=None, note="", unit="s"):
