@@ -133,6 +133,9 @@ def test_this_set_matches_the_models_on_larger_cases():
     n = 13
     terms = qubo_terms(rng, n, 12, SPECIAL) + [((3, 11), math.inf), ((12, 12), -math.inf), ((5, 5), 1.0)]
     assert_same_spectrum(talvo_core.qubo_energy_spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
+    n = 14  # several buckets whose keys differ in fewer than 32 bits
+    terms = [((rng.randrange(n), rng.randrange(n)), rng.uniform(-0.5, 0.5)) for _ in range(20)]
+    assert_same_spectrum(talvo_core.qubo_energy_spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
     # Couplings only: a configuration and its complement have the same sum, so
     # the first lowest one lies in the lower half; small integer weights make
     # many ties across that boundary.

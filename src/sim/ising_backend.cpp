@@ -455,6 +455,47 @@ std::uint64_t spin_count(const std::vector<Term>& terms, unsigned n) {
     return std::uint64_t{1} << (n - 1);
 }
 
+// The second half of sort_unique_keys: deals the keys into their buckets
+// (as offsets within the bucket, of type U) and finishes each bucket.
+template <class U>
+std::size_t finish_buckets(std::int64_t* keys, std::size_t n, std::uint64_t offset, unsigned shift,
+                           const std::vector<std::size_t>& start, std::size_t largest, U* scratch) {
+    {
+        const std::uint64_t within = (std::uint64_t{1} << shift) - 1;
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::uint64_t v = static_cast<std::uint64_t>(keys[k]) - offset;
+            scratch[next[v >> shift]++] = static_cast<U>(v & within);
+        }
+    }
+    const unsigned digit = std::min(shift, 12u), low = shift - digit;
+    const U mask = static_cast<U>((std::uint64_t{1} << digit) - 1);
+    std::vector<std::uint32_t> count((std::size_t{1} << digit) + 1);
+    std::vector<U> spare(largest);
+    std::size_t out = 0;
+    for (std::size_t d = 0; d + 1 < start.size(); ++d) {
+        const U* bucket = scratch + start[d];
+        const std::size_t size = start[d + 1] - start[d];
+        const std::uint64_t base = offset + (static_cast<std::uint64_t>(d) << shift);
+        std::fill(count.begin(), count.end(), 0);
+        for (std::size_t k = 0; k < size; ++k) ++count[((bucket[k] >> low) & mask) + 1];
+        for (std::size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
+        for (std::size_t k = 0; k < size; ++k) spare[count[(bucket[k] >> low) & mask]++] = bucket[k];
+        // Insertion into keys[first ..): runs of equal digits are short.
+        const std::size_t first = out;
+        for (std::size_t k = 0; k < size; ++k) {
+            const std::int64_t v = static_cast<std::int64_t>(base + spare[k]);
+            std::size_t m = out;
+            while (m > first && keys[m - 1] > v) --m;
+            if (m > first && keys[m - 1] == v) continue;  // a repeat
+            for (std::size_t j = out; j > m; --j) keys[j] = keys[j - 1];
+            keys[m] = v;
+            ++out;
+        }
+    }
+    return out;
+}
+
 // Sorts signed keys ascending and moves the distinct ones to the front;
 // returns how many there are. The keys are taken as offsets from the
 // smallest. One pass deals them into buckets by their top bits (a few
@@ -485,38 +526,12 @@ std::size_t sort_unique_keys(std::int64_t* keys, std::size_t n, std::uint64_t* s
         largest = std::max(largest, start[d]);
         start[d] += start[d - 1];
     }
-    {
-        std::vector<std::size_t> next(start.begin(), start.end() - 1);
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::uint64_t v = static_cast<std::uint64_t>(keys[k]) - offset;
-            scratch[next[v >> shift]++] = v;
-        }
+    // Within a bucket only the low `shift` bits differ: 32 bits hold them for
+    // every range of up to 2^32 times the bucket count, halving the traffic.
+    if (shift <= 32) {
+        return finish_buckets(keys, n, offset, shift, start, largest, reinterpret_cast<std::uint32_t*>(scratch));
     }
-    const unsigned digit = std::min(shift, 12u), low = shift - digit;
-    const std::uint64_t mask = (std::uint64_t{1} << digit) - 1;
-    std::vector<std::uint32_t> count((std::size_t{1} << digit) + 1);
-    std::vector<std::uint64_t> spare(largest);
-    std::size_t out = 0;
-    for (std::size_t d = 0; d + 1 < start.size(); ++d) {
-        const std::uint64_t* bucket = scratch + start[d];
-        const std::size_t size = start[d + 1] - start[d];
-        std::fill(count.begin(), count.end(), 0);
-        for (std::size_t k = 0; k < size; ++k) ++count[((bucket[k] >> low) & mask) + 1];
-        for (std::size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
-        for (std::size_t k = 0; k < size; ++k) spare[count[(bucket[k] >> low) & mask]++] = bucket[k];
-        // Insertion into keys[first ..): runs of equal digits are short.
-        const std::size_t first = out;
-        for (std::size_t k = 0; k < size; ++k) {
-            const std::int64_t v = static_cast<std::int64_t>(spare[k] + offset);
-            std::size_t m = out;
-            while (m > first && keys[m - 1] > v) --m;
-            if (m > first && keys[m - 1] == v) continue;  // a repeat
-            for (std::size_t j = out; j > m; --j) keys[j] = keys[j - 1];
-            keys[m] = v;
-            ++out;
-        }
-    }
-    return out;
+    return finish_buckets(keys, n, offset, shift, start, largest, scratch);
 }
 
 }  // namespace
