@@ -74,7 +74,7 @@ def cxx():
 
 def exhaustive_phases(terms, n, repeats=5):
     """Phase timings of the exhaustive searches from the C++ harness
-    (bench/exhaustive_kernel.cpp, CMake target talvo_exhaustive_bench, built
+    (bench/exhaustive_kernel.cpp, CMake target bench_exhaustive_kernel, built
     into build/bench on first use) for the QUBO `terms` over n variables, on
     the instruction set TALVO_CORE_SIMD names. A dict, or a string saying why
     there is none."""
@@ -87,7 +87,7 @@ def exhaustive_phases(terms, n, repeats=5):
         return "cmake not found"
     build = os.path.join(ROOT, "build", "bench")
     steps = [[cmake, "-S", ROOT, "-B", build, "-G", "Ninja", "-DTALVO_BENCH=ON", "-DCMAKE_BUILD_TYPE=Release"],
-             [cmake, "--build", build, "--target", "talvo_exhaustive_bench"]]
+             [cmake, "--build", build, "--target", "bench_exhaustive_kernel"]]
     if not shutil.which("ninja"):
         steps[0][5:7] = []
     for step in steps:
@@ -97,7 +97,7 @@ def exhaustive_phases(terms, n, repeats=5):
     with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
         f.write("".join(f"{i} {j} {w!r}\n" for (i, j), w in terms))
     try:
-        exe = os.path.join(build, "talvo_exhaustive_bench")
+        exe = os.path.join(build, "bench_exhaustive_kernel")
         out = subprocess.run([exe, f.name, str(n), str(repeats)], capture_output=True, text=True)
         if out.returncode:
             return "harness failed: " + (out.stderr.strip() or "?")

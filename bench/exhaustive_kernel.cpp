@@ -1,8 +1,8 @@
 // Times the phases of the exhaustive searches without Python, and this
 // machine's throughput figures that bound each phase. Built by CMake with
-// -DTALVO_BENCH=ON (target talvo_exhaustive_bench) and run by bench/spectrum.py
+// -DTALVO_BENCH=ON (target bench_exhaustive_kernel) and run by bench/spectrum.py
 // and bench/ising.py:
-//   talvo_exhaustive_bench TERMS_FILE N REPEATS
+//   bench_exhaustive_kernel TERMS_FILE N REPEATS
 // TERMS_FILE has one QUBO term per line, "i j w" (w as a round-trip decimal);
 // the same terms serve as the Ising couplings (dh from the i == j terms, dj
 // from the others). The instruction set is the one TALVO_CORE_SIMD names (or
