@@ -7,6 +7,25 @@ namespace talvo::bind {
 using py::Arg;
 using py::to_py;
 
+namespace {
+
+// A new list of the n doubles at v, built by memoryview.tolist(): the
+// interpreter's own loop, one new float per element and no intermediate
+// copy. The views are released before returning, so nothing refers to v
+// afterwards.
+py::Ref float_list(const double* v, std::size_t n) {
+    constexpr int kRead = 0x100;  // PyBUF_READ, which the 3.10 limited API headers do not define
+    char* bytes = reinterpret_cast<char*>(const_cast<double*>(v));
+    py::Ref raw = py::own(PyMemoryView_FromMemory(bytes, static_cast<Py_ssize_t>(n * sizeof(double)), kRead));
+    py::Ref view = py::own(PyObject_CallMethod(raw.get(), "cast", "s", "d"));
+    py::Ref list = py::own(PyObject_CallMethod(view.get(), "tolist", nullptr));
+    py::Ref released = py::own(PyObject_CallMethod(view.get(), "release", nullptr));
+    released = py::own(PyObject_CallMethod(raw.get(), "release", nullptr));
+    return list;
+}
+
+}  // namespace
+
 py::Member& member_qubo_energy_spectrum() {
     static py::Function f(
         "qubo_energy_spectrum",
@@ -21,7 +40,8 @@ py::Member& member_qubo_energy_spectrum() {
         "SizeViolation when n_vars > 20.",
         [](Arg<QuboTerms, "qubo"> qubo, Arg<std::uint64_t, "n_vars"> n_vars) -> PyObject* {
             sim::Spectrum s = sim::qubo_energy_spectrum(qubo.value, n_vars.value);
-            return to_py(std::make_tuple(s.best_assignment, s.best_energy, s.energies));
+            py::Ref energies = float_list(s.energies_in_place(), s.distinct);
+            return to_py(std::make_tuple(s.best_assignment, s.best_energy, std::move(energies)));
         });
     return f;
 }
