@@ -160,9 +160,16 @@ struct MaxAbs {
     }
 };
 
-// Blocks between looks for an interrupt: about 16k assignments.
+// Blocks between looks for an interrupt: about 16k assignments of up to 256
+// terms; fewer blocks when each has more terms to add, so that a long term
+// list is noticed as quickly.
 template <unsigned W>
 constexpr std::uint64_t kPollBlocks = (std::uint64_t{1} << 14) / (W * kGroups);
+
+template <unsigned W>
+constexpr std::uint64_t poll_stride(std::size_t n_terms) {
+    return std::max<std::uint64_t>(1, kPollBlocks<W> * 256 / std::max<std::uint64_t>(n_terms, 256));
+}
 
 // The scans of one vector width.
 template <unsigned W>
@@ -198,9 +205,10 @@ struct Scan {
 
     // Calls sink.block for every block of `count` assignments from 0 (whole
     // blocks, or one partial block when count is smaller); eval(base, acc)
-    // fills the accumulators of the block starting at base.
+    // fills the accumulators of the block starting at base, adding up to
+    // n_terms terms.
     template <class Eval, class Sink>
-    static TALVO_INLINE void blocks(std::uint64_t count, Eval&& eval, Sink& sink) {
+    static TALVO_INLINE void blocks(std::uint64_t count, std::size_t n_terms, Eval&& eval, Sink& sink) {
         V acc[kGroups];
         if (count < kLanes) {
             eval(0, acc);
@@ -210,8 +218,9 @@ struct Scan {
             sink.partial(lanes, 0, count);
             return;
         }
+        const std::uint64_t stride = poll_stride<W>(n_terms);
         for (std::uint64_t base = 0, b = 0; base < count; base += kLanes, ++b) {
-            if (b % kPollBlocks<W> == 0) poll_interrupt();
+            if (b % stride == 0) poll_interrupt();
             eval(base, acc);
             sink.block(acc, base);
         }
@@ -245,7 +254,7 @@ struct Scan {
         const double* table = patterns.table.data();
         const std::uint64_t high = ((std::uint64_t{1} << n) - 1) & ~std::uint64_t{kLanes - 1};
         std::vector<std::uint64_t> on(words);
-        blocks(std::uint64_t{1} << n, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
+        blocks(std::uint64_t{1} << n, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
             for (std::size_t w = 0; w < words; ++w) on[w] = all[w];
             for (std::uint64_t zeros = ~base & high; zeros; zeros &= zeros - 1) {
                 const std::uint64_t* o = off.data() + static_cast<unsigned>(std::countr_zero(zeros)) * words;
@@ -274,7 +283,7 @@ struct Scan {
         for (unsigned k = 0; k < n && k < kBits; ++k) {
             for (unsigned lane = 0; lane < kLanes; ++lane) x[k * kLanes + lane] = (lane >> k) & 1 ? 1.0 : 0.0;
         }
-        blocks(std::uint64_t{1} << n, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
+        blocks(std::uint64_t{1} << n, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
             for (unsigned k = kBits; k < n; ++k) std::fill_n(&x[k * kLanes], kLanes, (base >> k) & 1 ? 1.0 : 0.0);
             TALVO_UNROLL
             for (unsigned g = 0; g < kGroups; ++g) acc[g] = simd::splat<W>(0.0);
@@ -323,7 +332,7 @@ struct Scan {
         }
         const double* table = patterns.table.data();
         std::uint64_t flip[32] = {};
-        blocks(count, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
+        blocks(count, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
             for (unsigned k = kBits; k < n; ++k) flip[k] = (base >> k) & 1 ? 0 : kSignBit;
             TALVO_UNROLL
             for (unsigned g = 0; g < kGroups; ++g) acc[g] = simd::splat<W>(0.0);
