@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/ising_backend.h"
+#include "sim/ising.h"
 #include "simd.h"
 
 using namespace talvo;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/statevector_backend.h"
+#include "sim/statevector.h"
 #include "simd.h"
 
 using namespace talvo::sim;

@@ -14,7 +14,7 @@
 #include "ecc/surface_code.h"
 #include "qubo.h"
 #include "scoring/equilibrium.h"
-#include "sim/ising_backend.h"
+#include "sim/ising.h"
 #include "sim/qudit.h"
 #include "stackelberg/solver.h"
 

@@ -1,5 +1,5 @@
 // Python bindings of the exhaustive QUBO and Ising analysis.
-#include "sim/ising_backend.h"
+#include "sim/ising.h"
 #include "types_py.h"
 
 namespace talvo::bind {

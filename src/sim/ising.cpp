@@ -1,4 +1,4 @@
-#include "sim/ising_backend.h"
+#include "sim/ising.h"
 
 #include "buffer.h"
 

@@ -1,5 +1,5 @@
 // Python binding of the dense statevector simulator.
-#include "sim/statevector_backend.h"
+#include "sim/statevector.h"
 #include "types_py.h"
 
 namespace talvo::bind {
