@@ -39,7 +39,7 @@ out="$root/build/release-wheel"
 rm -rf "$out"
 # scikit-build-core keeps this build's CMake cache apart from the host compiler's.
 CXX="$root/scripts/zig-c++" ZIG_PYTHON="$tools/bin/python" TALVO_GLIBC="$glibc" \
-  "$py" -m pip wheel . --no-deps -q -w "$out" -C build-dir=build/release-zig
+  "$py" -m pip wheel . --no-deps -q -w "$out" -C build-dir="build/release-zig-$glibc"
 raw=("$out"/talvo_core-*-cp310-abi3-linux_"$arch".whl)
 [ -f "${raw[0]}" ] || { echo "no wheel was built in $out" >&2; exit 1; }
 
@@ -59,7 +59,7 @@ fi
 libm_names='sin|cos|sincos|tan|asin|acos|atan|atan2|sinh|cosh|tanh|exp|exp2|expm1|log|log2|log10|log1p|pow|cbrt|hypot|fmod|fma|erf|erfc|lgamma|tgamma'
 # The installed object is stripped; the one in the build tree still has its
 # local symbols, and so shows whatever the link carried in.
-carried="$(nm "$root/build/release-zig/talvo_core.abi3.so" | awk '$2 ~ /^[tTW]$/ {print $3}' | grep -E "^($libm_names)$" || true)"
+carried="$(nm "$root/build/release-zig-$glibc/talvo_core.abi3.so" | awk '$2 ~ /^[tTW]$/ {print $3}' | grep -E "^($libm_names)$" || true)"
 if [ -n "$carried" ]; then
   echo "maths functions linked into the module instead of taken from libm.so.6:" >&2; echo "$carried" >&2; exit 1
 fi

@@ -29,14 +29,24 @@ def cibuildwheel():
     return exe
 
 
-@pytest.mark.parametrize("platform", sorted(TARGETS))
-def test_cibuildwheel_builds_exactly_one_abi3_wheel_per_target(platform):
+def identifiers(platform, **env):
     # Settings from the environment would override the configuration under test.
-    env = {k: v for k, v in os.environ.items() if not k.startswith("CIBW_")}
+    env = {k: v for k, v in os.environ.items() if not k.startswith("CIBW_")} | env
     out = subprocess.run([cibuildwheel(), "--print-build-identifiers", "--platform", platform, str(ROOT)],
                          capture_output=True, text=True, env=env, cwd=ROOT, timeout=120)
     assert out.returncode == 0, out.stderr
-    assert sorted(out.stdout.split()) == sorted(TARGETS[platform])
+    return sorted(out.stdout.split())
+
+
+@pytest.mark.parametrize("platform", sorted(TARGETS))
+def test_cibuildwheel_builds_exactly_one_abi3_wheel_per_target(platform):
+    assert identifiers(platform) == sorted(TARGETS[platform])
+
+
+def test_no_free_threaded_or_musl_wheel_even_for_every_cpython():
+    every = identifiers("linux", CIBW_BUILD="cp3*")
+    assert len(every) > 2 and all(i.startswith("cp3") for i in every)
+    assert not [i for i in every if i.split("-")[0].endswith("t") or "musllinux" in i]
 
 
 def project_version():
