@@ -6,6 +6,7 @@
 #include <time.h>
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,8 +15,10 @@
 #include <vector>
 
 #include "sim/statevector_backend.h"
+#include "simd.h"
 
 using namespace talvo::sim;
+namespace simd = talvo::simd;
 // Thread CPU time: the machine is shared, and time spent descheduled is not
 // the kernel's.
 struct Clock {
@@ -29,18 +32,11 @@ struct Clock {
 
 static double seconds_since(double t0) { return Clock::now() - t0; }
 
-typedef double v4d __attribute__((vector_size(32)));
-typedef double v4d_u __attribute__((vector_size(32), aligned(8), may_alias));
-typedef long long v4i __attribute__((vector_size(32)));
-
 // A plain read-and-write pass: every amplitude loaded and stored once (its
 // sign bits flipped, so the work cannot be optimised away).
-__attribute__((target_clones("avx2", "default"))) static void read_write_pass(double* d, std::size_t doubles) {
-    const v4i sign = {INT64_MIN, INT64_MIN, INT64_MIN, INT64_MIN};
-    for (std::size_t i = 0; i < doubles; i += 4) {
-        v4d_u* p = reinterpret_cast<v4d_u*>(d + i);
-        *p = reinterpret_cast<v4d>(reinterpret_cast<v4i>(*p) ^ sign);
-    }
+static void read_write_pass(double* d, std::size_t doubles) {
+    const simd::Vec<4> sign = simd::splat<4>(-0.0);
+    for (std::size_t i = 0; i < doubles; i += 4) simd::store<4>(d + i, simd::bit_xor<4>(simd::load<4>(d + i), sign));
 }
 
 static void reset(StateBuffer& s) {
@@ -50,6 +46,11 @@ static void reset(StateBuffer& s) {
 
 int main(int argc, char** argv) {
     if (argc < 4) return 2;
+    const std::string simd_error = talvo::simd::select(std::getenv("TALVO_CORE_SIMD"));
+    if (!simd_error.empty()) {
+        std::fprintf(stderr, "%s\n", simd_error.c_str());
+        return 2;
+    }
     std::ifstream in(argv[1]);
     unsigned n = static_cast<unsigned>(std::stoul(argv[2]));
     int repeats = std::stoi(argv[3]);

@@ -269,10 +269,14 @@ std::vector<T> Conv<std::vector<T>>::from(PyObject* o) {
     return out;
 }
 
+// Throws PyError when a signal handler (Ctrl-C) raised; defined with the guard.
+void raise_pending_signal();
+
 template <class T>
 PyObject* Conv<std::vector<T>>::to(const std::vector<T>& v) {
     Ref list = own(PyList_New(static_cast<Py_ssize_t>(v.size())));
     for (std::size_t i = 0; i < v.size(); ++i) {
+        if ((i & 0xFFFF) == 0xFFFF) raise_pending_signal();  // a long list notices Ctrl-C
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Conv<T>::to(v[i]));
     }
     return list.release();

@@ -2,8 +2,10 @@
 // and submodule is added here, in this order, which is also the order of the
 // names in each module's __all__.
 #include <atomic>
+#include <cstdlib>
 
 #include "boundary.h"
+#include "simd.h"
 
 namespace talvo::bind {
 namespace {
@@ -121,6 +123,12 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit_talvo_core() 
         return nullptr;
     }
     if (g_module) return Py_NewRef(g_module);
+    // The instruction set is chosen once, when the module is first imported.
+    const std::string simd_error = talvo::simd::select(std::getenv("TALVO_CORE_SIMD"));
+    if (!simd_error.empty()) {
+        PyErr_SetString(PyExc_ImportError, simd_error.c_str());
+        return nullptr;
+    }
     talvo::interrupt_hook = &talvo::py::raise_pending_signal;
     PyObject* module = PyModule_Create(&module_def);
     if (!module) return nullptr;

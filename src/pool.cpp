@@ -158,41 +158,52 @@ std::size_t affinity_cpus() {
 // The pool.
 
 struct Job {
+    static constexpr std::size_t kNoFailure = std::numeric_limits<std::size_t>::max();
+
     std::size_t n;
     std::size_t chunk;
     void (*element)(void*, std::size_t);
     void* ctx;
     std::atomic<std::size_t> next{0};      // first element not yet claimed
     std::atomic<std::size_t> finished{0};  // elements done (or skipped after a failure)
-    std::atomic<bool> failed{false};
+    // The lowest element index known to have failed. It only ever goes down,
+    // and elements above it are skipped, never those below: every element
+    // below the final value has run, so the error reported is the one of the
+    // first failing element in input order, whatever the number of workers
+    // and the timing.
+    std::atomic<std::size_t> first_failure{kNoFailure};
     std::mutex error_mutex;
-    std::size_t error_index = std::numeric_limits<std::size_t>::max();
+    std::size_t error_index = kNoFailure;
     std::exception_ptr error;
 
     void record(std::size_t i, std::exception_ptr e) {
-        std::lock_guard<std::mutex> lock(error_mutex);
-        if (i < error_index) {
-            error_index = i;
-            error = std::move(e);
+        {
+            std::lock_guard<std::mutex> lock(error_mutex);
+            if (i < error_index) {
+                error_index = i;
+                error = std::move(e);
+            }
         }
-        failed.store(true, std::memory_order_relaxed);
+        std::size_t seen = first_failure.load(std::memory_order_relaxed);
+        while (i < seen && !first_failure.compare_exchange_weak(seen, i, std::memory_order_relaxed)) {
+        }
     }
 
-    // Claims and runs chunks until none is left or an element failed.
+    // Claims and runs chunks until none is left. Chunks are claimed in
+    // increasing order; within one, the elements run in order until one
+    // fails or the rest lie above a known failure.
     void work() {
         for (;;) {
             std::size_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
             if (begin >= n) return;
             std::size_t end = std::min(n, begin + chunk);
-            if (!failed.load(std::memory_order_relaxed)) {
-                for (std::size_t i = begin; i < end; ++i) {
-                    if (failed.load(std::memory_order_relaxed)) break;  // another element failed
-                    try {
-                        element(ctx, i);
-                    } catch (...) {
-                        record(i, std::current_exception());
-                        break;
-                    }
+            for (std::size_t i = begin; i < end; ++i) {
+                if (i > first_failure.load(std::memory_order_relaxed)) break;  // an earlier element failed
+                try {
+                    element(ctx, i);
+                } catch (...) {
+                    record(i, std::current_exception());
+                    break;
                 }
             }
             finished.fetch_add(end - begin, std::memory_order_acq_rel);

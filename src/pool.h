@@ -5,9 +5,11 @@
 // so nothing depends on the number of workers or on scheduling.
 //
 // Workers never touch Python objects. An exception thrown by an element stops
-// the elements not yet started and is rethrown on the calling thread once no
-// worker is inside the job any more. A child made by fork() gets a fresh pool
-// on its first use. No Python here.
+// the elements after it that have not started; every element before it still
+// runs, and the exception of the lowest failing element is rethrown on the
+// calling thread once no worker is inside the job any more, so the error too
+// is the same for any number of workers. A child made by fork() gets a fresh
+// pool on its first use. No Python here.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +27,8 @@ std::size_t available_parallelism();
 std::size_t worker_count();
 
 // Runs element(ctx, i) for every i in [0, n) on the workers; returns when all
-// are done. Rethrows the exception of the lowest failing element that ran.
+// are done. Rethrows the exception of the lowest failing element: the first
+// failure in input order.
 // Jobs from several threads run one after another; an element must not
 // itself submit a job.
 void run(std::size_t n, void (*element)(void* ctx, std::size_t i), void* ctx);

@@ -1,5 +1,6 @@
 #include "validator.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -45,7 +46,16 @@ NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint
     // Every run has the same length, so the first bad term faults the same
     // way whichever run would meet it.
     check_qubo_indices(terms, n);
-    pool::for_each(out.n_runs, [&](std::size_t r) { out.energies[r] = qubo_energy(terms, out.run(r), -0.0); });
+    // The energies go to the pool in batches of about four million term
+    // steps, a few milliseconds each, with a poll for Ctrl-C before each.
+    const std::size_t batch = std::max<std::size_t>(1, (std::size_t{1} << 22) / std::max<std::size_t>(1, terms.size()));
+    for (std::size_t first = 0; first < out.n_runs; first += batch) {
+        poll_interrupt();
+        const std::size_t count = std::min(batch, out.n_runs - first);
+        pool::for_each(count, [&](std::size_t k) {
+            out.energies[first + k] = qubo_energy(terms, out.run(first + k), -0.0);
+        });
+    }
     return out;
 }
 

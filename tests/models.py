@@ -2,14 +2,17 @@
 import math
 import struct
 
+from hypothesis import Phase
+
+# For property tests whose model is slow: a failing example is reported as soon
+# as it is found (it is printed either way) rather than after minutes of
+# shrinking, every step of which reruns the model.
+NO_SHRINK = (Phase.explicit, Phase.reuse, Phase.generate)
+
 
 def bits_of(x):
     """The exact bit pattern of a float, so -0.0 != 0.0 and NaN == NaN."""
     return struct.pack("<d", x)
-
-
-def same_floats(a, b):
-    return len(a) == len(b) and all(bits_of(x) == bits_of(y) for x, y in zip(a, b))
 
 
 def qubo_energy(qubo, x, start=0.0):
@@ -166,3 +169,26 @@ def model_vrp(dist, a, b):
                 for t in range(n):
                     add(u * n + t, v * n + (t + 1) % n, dist[u][v] * b)
     return [((names[f], names[s]), w) for (f, s), w in sorted(acc.items())]
+
+
+def _short(x, width=100):
+    text = repr(x)
+    return text if len(text) <= width else text[:width - 3] + "..."
+
+
+def assert_same_sequence(got, want, key=None):
+    """Asserts that two sequences are equal element by element, compared through
+    `key` (bits_of for floats, say). A difference is reported as its first index
+    with a short excerpt around it: pytest's own diff of two long lists can take
+    minutes to render, and a hypothesis test renders one at every shrinking step."""
+    __tracebackhide__ = True
+    got, want = list(got), list(want)
+    if key is not None:
+        got, want = [key(x) for x in got], [key(x) for x in want]
+    if got == want:
+        return
+    k = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
+    lo, hi = max(0, k - 2), k + 3
+    raise AssertionError(f"first difference at index {k} (lengths {len(got)} and {len(want)}): "
+                         f"got[{lo}:{hi}] = [{', '.join(map(_short, got[lo:hi]))}], "
+                         f"want[{lo}:{hi}] = [{', '.join(map(_short, want[lo:hi]))}]")

@@ -277,3 +277,47 @@ def test_stubs_match_the_module(mod):
                 obj = make[node.name]()
                 for name, can_write in attrs.items():
                     assert writable(obj, name) == can_write, f"{node.name}.{name}"
+
+
+# ---- the README ---------------------------------------------------------------
+
+README = (Path(__file__).resolve().parents[1] / "README.md").read_text()
+
+# What users must read about the two Stackelberg attributes whose runtime
+# docstrings keep the calling package's wording: said in the stubs and the README.
+ATTRIBUTE_MEANINGS = {
+    ("__init__", "EquilibriumScore", "iterations"): "0-based position",
+    ("__init__", "StackelbergSolver", "max_iterations"): "not a stopping limit",
+}
+
+
+def test_readme_names_only_what_exists():
+    for dotted in set(re.findall(r"\btalvo_core(?:\.\w+)+", README)):
+        obj = talvo_core
+        for part in dotted.split(".")[1:]:
+            assert hasattr(obj, part), dotted
+            obj = getattr(obj, part)
+    # The area folders the layout paragraph lists are folders of src/.
+    layout = next(p for p in README.split("\n\n") if p.startswith("Layout"))
+    areas = re.findall(r"`(\w+)`", re.search(r"own folder\s*\(([^)]*)\)", layout).group(1))
+    assert areas
+    for name in areas:
+        assert (STUBS.parents[1] / "src" / name).is_dir(), name
+
+
+def test_readme_examples_run(capsys):
+    blocks = re.findall(r"```python\n(.*?)```", README, re.S)
+    assert blocks
+    for block in blocks:
+        exec(compile(inspect.cleandoc("\n" + block), "README.md", "exec"), {"talvo_core": talvo_core})
+
+
+@pytest.mark.parametrize("stub, cls, attr", ATTRIBUTE_MEANINGS)
+def test_attribute_meaning_is_documented(stub, cls, attr):
+    phrase = ATTRIBUTE_MEANINGS[stub, cls, attr]
+    node = next(n for n in stub_tree("" if stub == "__init__" else stub).body
+                if isinstance(n, ast.ClassDef) and n.name == cls)
+    prop = next(f for f in node.body if isinstance(f, ast.FunctionDef) and f.name == attr)
+    assert phrase in (ast.get_docstring(prop) or ""), f"{cls}.{attr}"
+    row = next(line for line in README.splitlines() if line.startswith(f"| `{cls}"))
+    assert f"`{attr}`" in row and phrase in row

@@ -6,6 +6,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import talvo_core
+from models import NO_SHRINK, assert_same_sequence
 from talvo.exceptions import SizeViolation
 
 ecc = talvo_core.ecc
@@ -193,7 +194,7 @@ supports_st = st.integers(0, 10).flatmap(
 @given(supports_st)
 def test_lookup_matches_reference(case):
     n, supports = case
-    assert talvo_core.build_ecc_lookup_table(n, supports) == ref_lookup(n, supports)
+    assert_same_sequence(talvo_core.build_ecc_lookup_table(n, supports), ref_lookup(n, supports))
 
 
 rates = st.one_of(st.floats(-2, 3), st.sampled_from([0.0, 1.0, 0.5, 1e-200, float("inf"), float("nan")]))
@@ -208,21 +209,21 @@ def test_failure_matches_reference(case, logical, rate):
     assert bits(got) == bits(ref_failure(n, supports, logical, rate))
 
 
-@settings(max_examples=6, deadline=None)
+@settings(max_examples=6, deadline=None, phases=NO_SHRINK)
 @given(st.integers(11, 14).flatmap(lambda n: st.tuples(
     st.just(n), st.lists(st.lists(st.integers(0, n - 1), min_size=1, max_size=6), max_size=16),
     st.lists(st.integers(0, n - 1), max_size=6))), st.floats(0, 1))
 def test_wider_patterns_match_reference(case, rate):
     # Past 11 data qubits the enumeration splits patterns into low and high parts.
     n, supports, logical = case
-    assert talvo_core.build_ecc_lookup_table(n, supports) == ref_lookup(n, supports)
+    assert_same_sequence(talvo_core.build_ecc_lookup_table(n, supports), ref_lookup(n, supports))
     got = talvo_core.logical_failure_probability(n, supports, logical, rate)
     assert bits(got) == bits(ref_failure(n, supports, logical, rate))
 
 
 def test_distance4_patch_matches_reference():
     p = ecc.build_surface_code(4)
-    assert talvo_core.build_ecc_lookup_table(16, p.z_stabilizers) == ref_lookup(16, p.z_stabilizers)
+    assert_same_sequence(talvo_core.build_ecc_lookup_table(16, p.z_stabilizers), ref_lookup(16, p.z_stabilizers))
     got = talvo_core.logical_failure_probability(16, p.z_stabilizers, p.logical_z, 0.03)
     assert bits(got) == bits(ref_failure(16, p.z_stabilizers, p.logical_z, 0.03))
 
@@ -255,7 +256,7 @@ def test_lookup_edge_tables():
 def test_many_stabilizers_over_few_qubits():
     # 32 stabilizers over 4 qubits: only the reachable syndromes take room.
     supports = [[j % 4, (j * 7 + 1) % 4] for j in range(32)]
-    assert talvo_core.build_ecc_lookup_table(4, supports) == ref_lookup(4, supports)
+    assert_same_sequence(talvo_core.build_ecc_lookup_table(4, supports), ref_lookup(4, supports))
     assert bits(talvo_core.logical_failure_probability(4, supports, [1, 2], 0.2)) == \
         bits(ref_failure(4, supports, [1, 2], 0.2))
 
@@ -301,6 +302,9 @@ def test_criticality_cases():
     assert q([((0, 1), -2.0), ((1, 1), 1.0), ((2, 5), 9.0)], 3) == [(1, 3.0), (0, 2.0), (2, 0.0)]
     assert q([((0, 1), 1.0)], 3) == [(0, 1.0), (1, 1.0), (2, 0.0)]
     assert q([((0, 0), 1.0)], 0) == []
+    # Ties among many variables (40 untouched ones at 0.0) keep index order.
+    assert q([((3, 3), 1.0), ((44, 41), -0.5)], 45) == [(3, 1.0), (41, 0.5), (44, 0.5)] + [
+        (k, 0.0) for k in range(45) if k not in (3, 41, 44)]
     r = q([((0, 0), float("nan"))], 1)
     assert r[0][0] == 0 and r[0][1] != r[0][1]
     with pytest.raises(BaseException, match="^called `Option::unwrap\\(\\)` on a `None` value$") as ei:

@@ -79,6 +79,16 @@ def test_binding_and_conversion_errors(args, kwargs, exc, message):
         assert str(info.value) == message
 
 
+def test_three_or_more_missing_arguments_take_a_serial_comma():
+    runs = talvo_core.simulate_qubo_runs
+    with pytest.raises(TypeError, match=r"^simulate_qubo_runs\(\) missing 3 required positional arguments: "
+                                        r"'n_runs', 'noise_level', and 'seed'$"):
+        runs([], [1])
+    with pytest.raises(TypeError, match=r"^simulate_qubo_runs\(\) missing 4 required positional arguments: "
+                                        r"'qubo', 'base_bits', 'n_runs', and 'seed'$"):
+        runs(noise_level=0.5)
+
+
 def test_first_failure_in_parameter_order_wins():
     with pytest.raises(TypeError, match="argument 'qubo'"):
         spectrum("bad", "also bad")

@@ -142,6 +142,9 @@ def test_scoring_examples():
     assert score.iterations == 2
     # Best kappa equal to the target: unchanged (the comparison is >=).
     assert StackelbergSolver(0.7, 1, 0.5).solve([1.0], [0.0], [0.0], [0.0], 3.5)[0] == 3.5
+    # A NaN target or kappa never meets the target: the strength is scaled.
+    assert StackelbergSolver(math.nan, 1, 0.5).solve([1.0], [0.0], [0.0], [0.0], 2.0)[0] == 2.0 * (0.3 * 0.5 + 1.0)
+    assert math.isnan(s.solve([math.nan], [0.0], [0.0], [0.0], 2.0)[0])
 
 
 def test_oscillation_penalty():

@@ -37,9 +37,10 @@ std::string describe(std::uint64_t sample, std::string_view label) {
 // the first `len` is marked by a 1 in its lowest byte bit, the marks of all
 // words are combined byte-wise by exclusive or, and the bytes are summed.
 bool odd_ones(const Histogram& h, std::size_t k) {
+    static_assert(Histogram::kPadding >= 8, "each read takes 8 bytes");
     constexpr std::uint64_t kOnes = 0x3131313131313131ULL, kLow = 0x7f7f7f7f7f7f7f7fULL;
-    const char* p = h.text.data() + h.begin(k);
-    std::size_t len = h.ends[k] - h.begin(k);
+    const char* p = h.text().data() + h.begin(k);
+    std::size_t len = h.end(k) - h.begin(k);
     std::uint64_t marks = 0;
     for (;;) {
         std::uint64_t w;
@@ -153,7 +154,7 @@ double signed_sum(const Histogram& h) {
     for (std::size_t k = 0; k < h.size(); ++k) {
         // Negation flips the sign bit; done without a branch, as parities
         // are as good as random.
-        std::uint64_t n = std::bit_cast<std::uint64_t>(static_cast<double>(h.counts[k]));
+        std::uint64_t n = std::bit_cast<std::uint64_t>(static_cast<double>(h.count(k)));
         sum += std::bit_cast<double>(n ^ (std::uint64_t{odd_ones(h, k)} << 63));
     }
     return sum;
@@ -205,9 +206,19 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     if (coefficients.size() > std::numeric_limits<std::ptrdiff_t>::max() / sizeof(std::uint32_t) / n_labels) {
         throw std::bad_alloc();
     }
+    // Coefficients times labels can be far more than either list: refuse up
+    // front what the machine cannot hold, and poll for Ctrl-C every million
+    // or so lookups.
+    check_allocation(coefficients.size() * n_labels, sizeof(std::uint32_t));
     std::vector<std::uint32_t> used(coefficients.size() * n_labels);
     std::vector<std::uint8_t> needed(counts.size(), kUnused);
+    std::size_t lookups = 0;
     for (std::size_t s = 0; s < coefficients.size(); ++s) {
+        lookups += n_labels;
+        if (lookups >= (std::size_t{1} << 20)) {
+            lookups = 0;
+            poll_interrupt();
+        }
         for (std::size_t l = 0; l < n_labels; ++l) {
             std::uint32_t r = table.find(coefficients[s].sample_index, wanted[l]);
             if (r == RecordTable::npos) {
@@ -222,8 +233,10 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     // On the pool: first the expectation of every record in use, walking the
     // records in list order (the order they sit in memory), then one term per
     // coefficient from those. A record's expectation is the same whichever
-    // term reads it. A zero-shot record fails the term that meets it, so
-    // within one sample the first such label in list order is reported.
+    // term reads it. A zero-shot record fails the term that meets it; the
+    // pool reports the lowest failing term, so the error named is that of the
+    // first such sample in coefficient order and, within it, of the first
+    // such label in list order.
     std::vector<double> expectation(counts.size());
     pool::for_each(counts.size(), [&](std::size_t r) {
         if (needed[r] == kUnused) return;
@@ -234,15 +247,25 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
             expectation[r] = signed_sum(c.counts) / static_cast<double>(c.shots);
         }
     });
-    std::vector<double> terms = pool::map<double>(coefficients.size(), [&](std::size_t s) {
-        double product = 1.0;
-        for (std::size_t l = 0; l < n_labels; ++l) {
-            std::uint32_t r = used[s * n_labels + l];
-            if (needed[r] == kZeroShots) throw InvalidInput(zero_shots_message(*counts[r]));
-            product = product * expectation[r];
-        }
-        return coefficients[s].coefficient * product;
-    });
+    // The terms go to the pool in batches of about four million label steps
+    // (usually one batch), with a poll for Ctrl-C before each. Batches run in
+    // coefficient order and a failing batch ends the call, so the failure
+    // reported is still the first in coefficient order.
+    std::vector<double> terms(coefficients.size());
+    const std::size_t batch = std::max<std::size_t>(1, (std::size_t{1} << 22) / n_labels);
+    for (std::size_t first = 0; first < coefficients.size(); first += batch) {
+        poll_interrupt();
+        pool::for_each(std::min(batch, coefficients.size() - first), [&](std::size_t k) {
+            const std::size_t s = first + k;
+            double product = 1.0;
+            for (std::size_t l = 0; l < n_labels; ++l) {
+                std::uint32_t r = used[s * n_labels + l];
+                if (needed[r] == kZeroShots) throw InvalidInput(zero_shots_message(*counts[r]));
+                product = product * expectation[r];
+            }
+            terms[s] = coefficients[s].coefficient * product;
+        });
+    }
     // The sum in coefficient order.
     double sum = -0.0;
     for (double t : terms) sum += t;

@@ -13,26 +13,40 @@
 namespace talvo::cutting {
 
 // Measured bitstring -> shot count, in the order given. The bitstrings are
-// stored back to back (followed by 8 zero bytes, so any 8-byte read starting
-// inside the text stays in bounds) and one pass over a histogram reads one
-// block of text.
-struct Histogram {
-    std::string text;               // all bitstrings, concatenated, then the padding
-    std::vector<std::size_t> ends;  // end of bitstring k in `text`
-    std::vector<std::uint64_t> counts;
+// stored back to back, followed by 8 zero bytes, so any 8-byte read starting
+// inside the text stays in bounds, and one pass over a histogram reads one
+// block of text. A histogram is built whole from its entries and never
+// changed, so the padding is always there.
+class Histogram {
+public:
+    static constexpr std::size_t kPadding = 8;
 
-    std::size_t size() const { return counts.size(); }
-    std::size_t begin(std::size_t k) const { return k == 0 ? 0 : ends[k - 1]; }
+    Histogram() : text_(kPadding, '\0') {}
+    // From (bitstring, count) pairs, in order.
+    template <class Entries>
+    explicit Histogram(const Entries& entries) {
+        for (const auto& [bits, count] : entries) {
+            text_.append(bits);
+            ends_.push_back(text_.size());
+            counts_.push_back(count);
+        }
+        text_.append(kPadding, '\0');
+    }
+
+    std::size_t size() const { return counts_.size(); }
+    std::size_t begin(std::size_t k) const { return k == 0 ? 0 : ends_[k - 1]; }
+    std::size_t end(std::size_t k) const { return ends_[k]; }
+    std::uint64_t count(std::size_t k) const { return counts_[k]; }
     std::string_view bits(std::size_t k) const {
-        return std::string_view(text).substr(begin(k), ends[k] - begin(k));
+        return std::string_view(text_).substr(begin(k), end(k) - begin(k));
     }
-    void add(std::string_view bits, std::uint64_t count) {
-        text.append(bits);
-        ends.push_back(text.size());
-        counts.push_back(count);
-    }
-    // Call once after the last add().
-    void finish() { text.append(8, '\0'); }
+    // The bitstrings back to back, then kPadding zero bytes.
+    std::string_view text() const { return text_; }
+
+private:
+    std::string text_;
+    std::vector<std::size_t> ends_;
+    std::vector<std::uint64_t> counts_;
 };
 
 // The real coefficient of one joint sample.

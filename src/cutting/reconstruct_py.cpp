@@ -18,7 +18,7 @@ Ref counts_dict(const SubcircuitSampleCounts& c) {
     for (std::size_t k = 0; k < h.size(); ++k) {
         std::string_view bits = h.bits(k);
         Ref key = py::own(PyUnicode_FromStringAndSize(bits.data(), static_cast<Py_ssize_t>(bits.size())));
-        Ref value = py::own(py::to_py(h.counts[k]));
+        Ref value = py::own(py::to_py(h.count(k)));
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) py::throw_error();
     }
     return dict;
@@ -82,8 +82,7 @@ py::Member& member_SubcircuitSampleCounts() {
             auto shots = a.get<std::uint64_t>(3);
             auto body = std::make_shared<cutting::SampleCounts>();
             body->subcircuit_label = std::move(label);
-            for (const auto& [bits, count] : counts.items) body->counts.add(bits, count);
-            body->counts.finish();
+            body->counts = cutting::Histogram(counts.items);
             body->sample_index = sample_index;
             body->shots = shots;
             return {std::move(body)};

@@ -22,6 +22,7 @@ SurfaceCodePatch build_surface_code(std::uint64_t d) {
     // are ri - 1 (on the grid when ri >= 1) and ri (on the grid when ri < d),
     // and likewise for columns. The parity of r + c is the parity of ri + ci.
     for (std::uint64_t ri = 0; ri <= d; ++ri) {
+        poll_interrupt();
         for (std::uint64_t ci = 0; ci <= d; ++ci) {
             QubitList support;
             const bool top = ri >= 1, bottom = ri < d, left = ci >= 1, right = ci < d;

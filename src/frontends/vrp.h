@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "errors.h"
+
 namespace talvo::frontends {
 
 // One QUBO entry over variable indices: `first` is the variable whose name
@@ -32,11 +34,12 @@ struct VrpTerms {
 
     // Calls f(VrpEntry) for each term in (first, second) index order, which is
     // the order of the result dict. Each weight starts at 0.0 and adds its
-    // contributions in order.
+    // contributions in order. Polls for Ctrl-C every few thousand terms.
     template <class F>
     void for_each_entry(F&& f) const {
         const std::size_t size = contributions.size();
-        for (std::size_t k = 0; k < size;) {
+        for (std::size_t k = 0, terms = 0; k < size; ++terms) {
+            if ((terms & 0x3FFF) == 0) poll_interrupt();
             const std::uint32_t first = contributions[k].first, second = contributions[k].second;
             double weight = 0.0;
             for (; k < size && contributions[k].first == first && contributions[k].second == second; ++k) {
@@ -49,7 +52,9 @@ struct VrpTerms {
 
 // Builds the tour QUBO of the N x N augmented distance matrix `dist` with
 // constraint weight `penalty_a` and distance weight `penalty_b`. A row whose
-// length is not N is rejected ("distance matrix must be square").
+// length is not N is rejected ("distance matrix must be square"); an N whose
+// 2 N^3 contributions and result the machine cannot hold throws bad_alloc
+// before anything is built. Polls for Ctrl-C throughout.
 VrpTerms vrp_qubo_terms(const std::vector<std::vector<double>>& dist, double penalty_a, double penalty_b);
 
 }  // namespace talvo::frontends

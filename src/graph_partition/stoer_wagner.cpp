@@ -56,6 +56,16 @@ Bisection stoer_wagner_bisect(const std::vector<Edge>& edges, std::uint64_t n) {
     outside.reserve(n);
     double best_cut = std::numeric_limits<double>::infinity();
     std::vector<std::uint64_t> best_side;
+    // Matrix entries read since the last poll for Ctrl-C: a poll every
+    // million or so, a few milliseconds of work.
+    std::uint64_t work = 0;
+    auto count_work = [&](std::uint64_t entries) {
+        work += entries;
+        if (work >= (std::uint64_t{1} << 20)) {
+            work = 0;
+            poll_interrupt();
+        }
+    };
 
     while (active.size() >= 2) {
         // Maximum-adjacency ordering from the lowest active node.
@@ -84,6 +94,7 @@ Bisection stoer_wagner_bisect(const std::vector<Edge>& edges, std::uint64_t n) {
             for (std::uint64_t v : outside) key[v] = wc[v] + key[v];
             s = t;
             t = chosen;
+            count_work(outside.size() + 1);
         }
 
         // The cut of the phase, recomputed from the matrix.
@@ -105,6 +116,7 @@ Bisection stoer_wagner_bisect(const std::vector<Edge>& edges, std::uint64_t n) {
             ws[v] = wt[v] + ws[v];
             W[v * n + s] = W[v * n + t] + W[v * n + s];
         }
+        count_work(3 * active.size());
         next[tail[s]] = t;
         tail[s] = tail[t];
         for (std::size_t k = 0; k < active.size(); ++k) {

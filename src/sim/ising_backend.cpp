@@ -2,9 +2,10 @@
 
 #include "buffer.h"
 
-#include <immintrin.h>
+#include "simd.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,21 +14,37 @@ namespace talvo::sim {
 
 namespace {
 
-typedef double v4d __attribute__((vector_size(32)));
+using simd::Vec;
 
-// Assignments are evaluated 32 at a time, in eight 4-lane accumulators, so the
-// independent sums overlap; each lane's own sum still adds the terms one by
-// one in list order, exactly as the scalar loop does.
-constexpr unsigned kBlockBits = 5;
-constexpr std::uint64_t kBlock = 1u << kBlockBits;
-constexpr unsigned kGroups = kBlock / 4;
+// Assignments are evaluated a block at a time: kGroups accumulators of W
+// lanes, so the independent sums overlap; each lane's own sum still adds the
+// terms one by one in list order, exactly as the scalar loop does. Lane l of
+// accumulator g holds assignment base + g * W + l.
+constexpr unsigned kGroups = 8;
+template <unsigned W>
+constexpr unsigned kBlockBits = std::countr_zero(W * kGroups);
 
 struct Term {
     std::uint32_t i, j;
     double w;
 };
 
-// Rounds half away from zero, like round(), without a library call.
+// How a term's contribution is formed in each lane.
+enum class Mode {
+    // (x_i * w) * x_j with x = 0.0 / 1.0: any weight.
+    Multiply,
+    // With every weight finite, a term whose x_i or x_j is 0 contributes a
+    // zero, and adding a zero of either sign leaves the running sum as it is
+    // (a sum that starts at +0.0 is never -0.0). So each lane adds w exactly
+    // where x_i = x_j = 1: w masked by the lanes where both bits are set.
+    MaskBits,
+    // Spins: (w * s_i) * s_j is w with its sign flipped once for each spin
+    // that is -1, for every weight (infinities included; a NaN stays a NaN).
+    // The patterns hold the sign bit where the spin is -1.
+    FlipSigns,
+};
+
+// Round half away from zero, like round(), without a library call.
 inline double round_half_away(double s) {
     double t = std::trunc(s);
     if (std::fabs(s - t) >= 0.5) t += std::copysign(1.0, s);
@@ -45,198 +62,128 @@ inline std::int64_t key_of(double e) {
     return static_cast<std::int64_t>(r);
 }
 
-// Fills x[k * kGroups + g] with variable k of assignments base + 4g .. base + 4g + 3:
-// `off` where its bit is 0 and 1.0 where it is 1 (0.0 / 1.0 for QUBO bits,
-// -1.0 / +1.0 for spins). The low kBlockBits variables follow the lane number
-// and never change; the others are the same in every lane of a block.
-inline void low_patterns(v4d* x, unsigned n, double off) {
-    for (unsigned k = 0; k < n && k < kBlockBits; ++k) {
+inline double from_bits(std::uint64_t u) {
+    double d;
+    std::memcpy(&d, &u, sizeof d);
+    return d;
+}
+
+// Lane value of variable k where its bit is `bit`, in the form `mode` uses.
+inline double lane_value(Mode mode, bool bit) {
+    switch (mode) {
+        case Mode::Multiply: return bit ? 1.0 : 0.0;
+        case Mode::MaskBits: return from_bits(bit ? ~std::uint64_t{0} : 0);
+        case Mode::FlipSigns: return from_bits(bit ? 0 : std::uint64_t{1} << 63);
+    }
+    return 0.0;
+}
+
+// Evaluates the assignments first .. last - 1 (multiples of the block) into
+// out[0 .. last - first). x[k * kGroups + g] is variable k of accumulator g's
+// lanes: the low kBlockBits variables follow the lane number and never
+// change, the others are the same in every lane of a block. Variable n is
+// the constant 1 (+1 for spins), so a term (i, n) contributes x_i * w
+// exactly: the linear terms of a spin sum.
+template <unsigned W, Mode M>
+TALVO_INLINE void evaluate_impl(const Term* terms, std::size_t n_terms, unsigned n, std::uint64_t first,
+                                std::uint64_t last, double* out) {
+    constexpr unsigned kBits = kBlockBits<W>;
+    using V = Vec<W>;
+    V x[(kMaxExhaustiveVars + 1) * kGroups];
+    for (unsigned k = 0; k < n && k < kBits; ++k) {
         for (unsigned g = 0; g < kGroups; ++g) {
-            for (unsigned l = 0; l < 4; ++l) x[k * kGroups + g][l] = (((g * 4 + l) >> k) & 1) ? 1.0 : off;
+            double lanes[W];
+            for (unsigned l = 0; l < W; ++l) lanes[l] = lane_value(M, ((g * W + l) >> k) & 1);
+            x[k * kGroups + g] = simd::load<W>(lanes);
         }
     }
-}
-
-inline void high_patterns(v4d* x, unsigned n, std::uint64_t base, double off) {
-    for (unsigned k = kBlockBits; k < n; ++k) {
-        const double bit = ((base >> k) & 1) ? 1.0 : off;
-        const v4d v = {bit, bit, bit, bit};
-        for (unsigned g = 0; g < kGroups; ++g) x[k * kGroups + g] = v;
-    }
-}
-
-// The general evaluation of assignments first .. last - 1 (multiples of the
-// block) into out[0 .. last - first): each term contributes (x_i * w) * x_j.
-// Variable n is 1.0 in every assignment, so a term (i, n) contributes x_i * w
-// exactly (the Ising linear terms).
-__attribute__((target_clones("avx2", "default"))) void evaluate_blocks(const Term* terms, std::size_t n_terms,
-                                                                       unsigned n, double off, std::uint64_t first,
-                                                                       std::uint64_t last, double* out) {
-    v4d x[(kMaxExhaustiveVars + 1) * kGroups];
-    low_patterns(x, n, off);
-    const v4d ones = {1.0, 1.0, 1.0, 1.0};
-    for (unsigned g = 0; g < kGroups; ++g) x[n * kGroups + g] = ones;
-    for (std::uint64_t base = first; base < last; base += kBlock) {
-        high_patterns(x, n, base, off);
-        const v4d zero = {0.0, 0.0, 0.0, 0.0};
-        v4d a0 = zero, a1 = zero, a2 = zero, a3 = zero, a4 = zero, a5 = zero, a6 = zero, a7 = zero;
-        for (std::size_t t = 0; t < n_terms; ++t) {
-            const v4d* xi = &x[terms[t].i * kGroups];
-            const v4d* xj = &x[terms[t].j * kGroups];
-            const double w = terms[t].w;
-            a0 += (xi[0] * w) * xj[0];
-            a1 += (xi[1] * w) * xj[1];
-            a2 += (xi[2] * w) * xj[2];
-            a3 += (xi[3] * w) * xj[3];
-            a4 += (xi[4] * w) * xj[4];
-            a5 += (xi[5] * w) * xj[5];
-            a6 += (xi[6] * w) * xj[6];
-            a7 += (xi[7] * w) * xj[7];
-        }
-        const v4d acc[kGroups] = {a0, a1, a2, a3, a4, a5, a6, a7};
-        std::memcpy(out + (base - first), acc, sizeof acc);
-    }
-}
-
-// With every weight finite, a term whose x_i or x_j is 0 contributes a zero,
-// and adding a zero of either sign leaves the running sum as it is (a sum
-// that starts at +0.0 is never -0.0). So each lane adds w exactly where
-// x_i = x_j = 1, in list order, and the result is bit for bit the same.
-__attribute__((target("avx2"))) void evaluate_blocks_finite_avx2(const Term* terms, std::size_t n_terms,
-                                                                 unsigned n, std::uint64_t first,
-                                                                 std::uint64_t last, double* out) {
-    alignas(32) v4d x[kMaxExhaustiveVars * kGroups];
-    low_patterns(x, n, 0.0);
-    for (unsigned k = 0; k < n && k < kBlockBits; ++k) {
-        for (unsigned g = 0; g < kGroups; ++g) {
-            x[k * kGroups + g] = _mm256_cmp_pd(x[k * kGroups + g], _mm256_set1_pd(0.5), _CMP_GT_OQ);
-        }
-    }
-    for (std::uint64_t base = first; base < last; base += kBlock) {
-        for (unsigned k = kBlockBits; k < n; ++k) {
-            const __m256d v = ((base >> k) & 1) ? _mm256_castsi256_pd(_mm256_set1_epi64x(-1)) : _mm256_setzero_pd();
+    for (unsigned g = 0; g < kGroups; ++g) x[n * kGroups + g] = simd::splat<W>(lane_value(M, true));
+    for (std::uint64_t base = first; base < last; base += W * kGroups) {
+        for (unsigned k = kBits; k < n; ++k) {
+            const V v = simd::splat<W>(lane_value(M, (base >> k) & 1));
             for (unsigned g = 0; g < kGroups; ++g) x[k * kGroups + g] = v;
         }
-        __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
+        V acc[kGroups];
+        for (unsigned g = 0; g < kGroups; ++g) acc[g] = simd::splat<W>(0.0);
         for (std::size_t t = 0; t < n_terms; ++t) {
-            const __m256d* xi = reinterpret_cast<const __m256d*>(&x[terms[t].i * kGroups]);
-            const __m256d* xj = reinterpret_cast<const __m256d*>(&x[terms[t].j * kGroups]);
-            const __m256d w = _mm256_broadcast_sd(&terms[t].w);
-            a0 = _mm256_add_pd(a0, _mm256_and_pd(_mm256_and_pd(xi[0], xj[0]), w));
-            a1 = _mm256_add_pd(a1, _mm256_and_pd(_mm256_and_pd(xi[1], xj[1]), w));
-            a2 = _mm256_add_pd(a2, _mm256_and_pd(_mm256_and_pd(xi[2], xj[2]), w));
-            a3 = _mm256_add_pd(a3, _mm256_and_pd(_mm256_and_pd(xi[3], xj[3]), w));
-            a4 = _mm256_add_pd(a4, _mm256_and_pd(_mm256_and_pd(xi[4], xj[4]), w));
-            a5 = _mm256_add_pd(a5, _mm256_and_pd(_mm256_and_pd(xi[5], xj[5]), w));
-            a6 = _mm256_add_pd(a6, _mm256_and_pd(_mm256_and_pd(xi[6], xj[6]), w));
-            a7 = _mm256_add_pd(a7, _mm256_and_pd(_mm256_and_pd(xi[7], xj[7]), w));
-        }
-        double* o = out + (base - first);
-        _mm256_storeu_pd(o, a0);
-        _mm256_storeu_pd(o + 4, a1);
-        _mm256_storeu_pd(o + 8, a2);
-        _mm256_storeu_pd(o + 12, a3);
-        _mm256_storeu_pd(o + 16, a4);
-        _mm256_storeu_pd(o + 20, a5);
-        _mm256_storeu_pd(o + 24, a6);
-        _mm256_storeu_pd(o + 28, a7);
-    }
-}
-
-// The same finite-weight evaluation with AVX-512: 64 assignments a block, a
-// lane mask per variable, and a masked add that leaves the lanes where
-// x_i x_j = 0 as they are.
-__attribute__((target("avx512f"))) void evaluate_blocks_finite_avx512(const Term* terms, std::size_t n_terms,
-                                                                     unsigned n, std::uint64_t first,
-                                                                     std::uint64_t last, double* out) {
-    constexpr unsigned kBits = 6;
-    __mmask8 m[kMaxExhaustiveVars][8];
-    for (unsigned k = 0; k < n && k < kBits; ++k) {
-        for (unsigned g = 0; g < 8; ++g) {
-            unsigned mask = 0;
-            for (unsigned l = 0; l < 8; ++l) mask |= (((g * 8 + l) >> k) & 1u) << l;
-            m[k][g] = static_cast<__mmask8>(mask);
-        }
-    }
-    for (std::uint64_t base = first; base < last; base += 64) {
-        for (unsigned k = kBits; k < n; ++k) {
-            const __mmask8 v = ((base >> k) & 1) ? 0xFF : 0x00;
-            for (unsigned g = 0; g < 8; ++g) m[k][g] = v;
-        }
-        __m512d a0 = _mm512_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
-        for (std::size_t t = 0; t < n_terms; ++t) {
-            const __mmask8* mi = m[terms[t].i];
-            const __mmask8* mj = m[terms[t].j];
-            const __m512d w = _mm512_set1_pd(terms[t].w);
-            a0 = _mm512_mask_add_pd(a0, mi[0] & mj[0], a0, w);
-            a1 = _mm512_mask_add_pd(a1, mi[1] & mj[1], a1, w);
-            a2 = _mm512_mask_add_pd(a2, mi[2] & mj[2], a2, w);
-            a3 = _mm512_mask_add_pd(a3, mi[3] & mj[3], a3, w);
-            a4 = _mm512_mask_add_pd(a4, mi[4] & mj[4], a4, w);
-            a5 = _mm512_mask_add_pd(a5, mi[5] & mj[5], a5, w);
-            a6 = _mm512_mask_add_pd(a6, mi[6] & mj[6], a6, w);
-            a7 = _mm512_mask_add_pd(a7, mi[7] & mj[7], a7, w);
-        }
-        double* o = out + (base - first);
-        _mm512_storeu_pd(o, a0);
-        _mm512_storeu_pd(o + 8, a1);
-        _mm512_storeu_pd(o + 16, a2);
-        _mm512_storeu_pd(o + 24, a3);
-        _mm512_storeu_pd(o + 32, a4);
-        _mm512_storeu_pd(o + 40, a5);
-        _mm512_storeu_pd(o + 48, a6);
-        _mm512_storeu_pd(o + 56, a7);
-    }
-}
-
-// Keys of n energies and the first smallest energy among them, eight lanes
-// at a time: the same keys as key_of, and the same winner as the sequential
-// "best > e" scan (the lane minimum skips NaN; the first index holding the
-// minimum is the one the scan would have kept).
-__attribute__((target("avx512f,avx512dq"))) void keys_and_best_avx512(const double* energy, std::size_t n,
-                                                                     std::int64_t* keys, double& best,
-                                                                     std::uint64_t& best_index,
-                                                                     std::uint64_t first) {
-    const __m512d scale = _mm512_set1_pd(1e9);
-    const __m512d half = _mm512_set1_pd(0.5);
-    const __m512d one = _mm512_set1_pd(1.0);
-    const __m512d two63 = _mm512_set1_pd(9223372036854775808.0);
-    const __m512d minus_two63 = _mm512_set1_pd(-9223372036854775808.0);
-    const __m512i sign = _mm512_set1_epi64(std::numeric_limits<std::int64_t>::min());
-    __m512d low = _mm512_set1_pd(std::numeric_limits<double>::infinity());
-    for (std::size_t v = 0; v < n; v += 8) {
-        const __m512d e = _mm512_loadu_pd(energy + v);
-        low = _mm512_min_pd(e, low);  // a NaN lane keeps the running minimum
-        const __m512d s = _mm512_mul_pd(e, scale);
-        __m512d t = _mm512_roundscale_pd(s, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-        const __m512d frac = _mm512_abs_pd(_mm512_sub_pd(s, t));
-        const __mmask8 up = _mm512_cmp_pd_mask(frac, half, _CMP_GE_OQ);
-        const __m512d step = _mm512_castsi512_pd(
-            _mm512_or_epi64(_mm512_castpd_si512(one), _mm512_and_epi64(_mm512_castpd_si512(s), sign)));
-        t = _mm512_mask_add_pd(t, up, t, step);
-        __m512i k = _mm512_cvttpd_epi64(t);
-        k = _mm512_mask_mov_epi64(k, _mm512_cmp_pd_mask(t, two63, _CMP_GE_OQ),
-                                  _mm512_set1_epi64(std::numeric_limits<std::int64_t>::max()));
-        k = _mm512_mask_mov_epi64(k, _mm512_cmp_pd_mask(t, minus_two63, _CMP_LT_OQ),
-                                  _mm512_set1_epi64(std::numeric_limits<std::int64_t>::min()));
-        k = _mm512_mask_mov_epi64(k, _mm512_cmp_pd_mask(s, s, _CMP_UNORD_Q), _mm512_setzero_si512());
-        _mm512_storeu_si512(keys + v, k);
-    }
-    const double m = _mm512_reduce_min_pd(low);
-    if (best > m) {
-        for (std::size_t v = 0; v < n; ++v) {
-            if (energy[v] == m) {
-                best = energy[v];
-                best_index = first + v;
-                break;
+            const V* xi = &x[terms[t].i * kGroups];
+            const V* xj = &x[terms[t].j * kGroups];
+            const V w = simd::splat<W>(terms[t].w);
+            for (unsigned g = 0; g < kGroups; ++g) {
+                if constexpr (M == Mode::Multiply) {
+                    acc[g] += (xi[g] * w) * xj[g];
+                } else if constexpr (M == Mode::MaskBits) {
+                    acc[g] += simd::bit_and<W>(simd::bit_and<W>(xi[g], xj[g]), w);
+                } else {
+                    acc[g] += simd::bit_xor<W>(simd::bit_xor<W>(xi[g], xj[g]), w);
+                }
             }
         }
+        for (unsigned g = 0; g < kGroups; ++g) simd::store<W>(out + (base - first) + g * W, acc[g]);
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void compute_keys(const double* energy, std::size_t n,
-                                                                    std::int64_t* keys) {
+template <unsigned W>
+TALVO_INLINE void evaluate_variant(Mode mode, const Term* terms, std::size_t n_terms, unsigned n,
+                                   std::uint64_t first, std::uint64_t last, double* out) {
+    switch (mode) {
+        case Mode::Multiply: evaluate_impl<W, Mode::Multiply>(terms, n_terms, n, first, last, out); break;
+        case Mode::MaskBits: evaluate_impl<W, Mode::MaskBits>(terms, n_terms, n, first, last, out); break;
+        case Mode::FlipSigns: evaluate_impl<W, Mode::FlipSigns>(terms, n_terms, n, first, last, out); break;
+    }
+}
+
+TALVO_INLINE void keys_impl(const double* energy, std::size_t n, std::int64_t* keys) {
     for (std::size_t v = 0; v < n; ++v) keys[v] = key_of(energy[v]);
+}
+
+void evaluate_generic(Mode mode, const Term* terms, std::size_t n_terms, unsigned n, std::uint64_t first,
+                      std::uint64_t last, double* out) {
+    evaluate_variant<4>(mode, terms, n_terms, n, first, last, out);
+}
+void keys_generic(const double* energy, std::size_t n, std::int64_t* keys) { keys_impl(energy, n, keys); }
+
+#if TALVO_SIMD_X86
+TALVO_TARGET_AVX2 void evaluate_avx2(Mode mode, const Term* terms, std::size_t n_terms, unsigned n,
+                                     std::uint64_t first, std::uint64_t last, double* out) {
+    evaluate_variant<4>(mode, terms, n_terms, n, first, last, out);
+}
+TALVO_TARGET_AVX2 void keys_avx2(const double* energy, std::size_t n, std::int64_t* keys) {
+    keys_impl(energy, n, keys);
+}
+TALVO_TARGET_AVX512 void evaluate_avx512(Mode mode, const Term* terms, std::size_t n_terms, unsigned n,
+                                         std::uint64_t first, std::uint64_t last, double* out) {
+    evaluate_variant<8>(mode, terms, n_terms, n, first, last, out);
+}
+TALVO_TARGET_AVX512 void keys_avx512(const double* energy, std::size_t n, std::int64_t* keys) {
+    keys_impl(energy, n, keys);
+}
+#endif
+
+// Assignments per block of the active instruction set.
+std::uint64_t block_size() {
+    return simd::active() == simd::Level::Avx512 ? 8 * kGroups : 4 * kGroups;
+}
+
+void evaluate_blocks(Mode mode, const Term* terms, std::size_t n_terms, unsigned n, std::uint64_t first,
+                     std::uint64_t last, double* out) {
+    switch (simd::active()) {
+#if TALVO_SIMD_X86
+        case simd::Level::Avx512: evaluate_avx512(mode, terms, n_terms, n, first, last, out); return;
+        case simd::Level::Avx2: evaluate_avx2(mode, terms, n_terms, n, first, last, out); return;
+#endif
+        default: evaluate_generic(mode, terms, n_terms, n, first, last, out); return;
+    }
+}
+
+void compute_keys(const double* energy, std::size_t n, std::int64_t* keys) {
+    switch (simd::active()) {
+#if TALVO_SIMD_X86
+        case simd::Level::Avx512: keys_avx512(energy, n, keys); return;
+        case simd::Level::Avx2: keys_avx2(energy, n, keys); return;
+#endif
+        default: keys_generic(energy, n, keys); return;
+    }
 }
 
 // LSD radix sort of n unsigned values below 2^bits over 8-bit digits,
@@ -276,7 +223,7 @@ void sort_keys(std::int64_t* keys, std::size_t n, std::uint64_t* scratch) {
     }
     const std::uint64_t range = static_cast<std::uint64_t>(hi) - static_cast<std::uint64_t>(lo);
     if (range == 0) return;
-    const unsigned bits = 64 - static_cast<unsigned>(__builtin_clzll(range));
+    const unsigned bits = 64 - static_cast<unsigned>(std::countl_zero(range));
     auto* a = reinterpret_cast<std::uint64_t*>(keys);
     const std::uint64_t offset = static_cast<std::uint64_t>(lo);
     for (std::size_t k = 0; k < n; ++k) a[k] -= offset;
@@ -316,54 +263,33 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
     // Assignments are evaluated a chunk at a time (small enough to stay in
     // cache, and short enough to notice an interrupt quickly); each chunk's
     // energies are folded into the best so far and turned into keys at once.
-    const std::uint64_t chunk = std::min<std::uint64_t>(total, std::uint64_t{1} << 14);
+    // Fewer assignments than a block: one block is evaluated and its first
+    // `total` lanes are the assignments that exist.
+    const std::uint64_t block = block_size();
+    const std::uint64_t chunk = std::max(block, std::min<std::uint64_t>(total, std::uint64_t{1} << 14));
     std::vector<double> energy(chunk);
     LargeBuffer<std::int64_t> keys(total);
     // Strictly greater: ties keep the smallest assignment number, NaN never wins.
     double best = std::numeric_limits<double>::infinity();
     std::uint64_t best_v = 0;
-    const bool wide_keys = chunk % 8 == 0 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-    auto consume = [&](std::uint64_t first) {
-        if (wide_keys) {
-            keys_and_best_avx512(energy.data(), chunk, keys.data() + first, best, best_v, first);
-            return;
-        }
-        for (std::uint64_t v = 0; v < chunk; ++v) {
+    std::vector<Term> packed(terms.size());
+    bool finite = true;
+    for (std::size_t t = 0; t < terms.size(); ++t) {
+        packed[t] = {static_cast<std::uint32_t>(terms[t].i), static_cast<std::uint32_t>(terms[t].j), terms[t].w};
+        finite = finite && std::isfinite(terms[t].w);
+    }
+    const Mode mode = finite ? Mode::MaskBits : Mode::Multiply;
+    for (std::uint64_t first = 0; first < total; first += chunk) {
+        poll_interrupt();
+        const std::uint64_t count = std::min(chunk, total - first);
+        evaluate_blocks(mode, packed.data(), packed.size(), n, first, first + chunk, energy.data());
+        for (std::uint64_t v = 0; v < count; ++v) {
             if (best > energy[v]) {
                 best = energy[v];
                 best_v = first + v;
             }
         }
-        compute_keys(energy.data(), chunk, keys.data() + first);
-    };
-    if (n >= kBlockBits) {
-        std::vector<Term> packed(terms.size());
-        for (std::size_t t = 0; t < terms.size(); ++t) {
-            packed[t] = {static_cast<std::uint32_t>(terms[t].i), static_cast<std::uint32_t>(terms[t].j), terms[t].w};
-        }
-        bool finite = true;
-        for (const Term& t : packed) finite = finite && std::isfinite(t.w);
-        const bool avx512 = finite && n >= 6 && __builtin_cpu_supports("avx512f");
-        const bool avx2 = finite && __builtin_cpu_supports("avx2");
-        for (std::uint64_t first = 0; first < total; first += chunk) {
-            poll_interrupt();
-            const std::uint64_t last = first + chunk;
-            if (avx512) {
-                evaluate_blocks_finite_avx512(packed.data(), packed.size(), n, first, last, energy.data());
-            } else if (avx2) {
-                evaluate_blocks_finite_avx2(packed.data(), packed.size(), n, first, last, energy.data());
-            } else {
-                evaluate_blocks(packed.data(), packed.size(), n, 0.0, first, last, energy.data());
-            }
-            consume(first);
-        }
-    } else {
-        std::uint8_t bits[kBlockBits] = {};
-        for (std::uint64_t v = 0; v < total; ++v) {
-            for (unsigned k = 0; k < n; ++k) bits[k] = (v >> k) & 1;
-            energy[v] = qubo_energy(terms, bits, 0.0);
-        }
-        consume(0);
+        compute_keys(energy.data(), count, keys.data() + first);
     }
     energy = {};
     std::size_t distinct;
@@ -396,16 +322,18 @@ using SpinTerm = Term;
 template <class Visit>
 void enumerate_spins(const std::vector<SpinTerm>& terms, unsigned n, Visit&& visit) {
     const std::uint64_t total = std::uint64_t{1} << n;
+    const std::uint64_t block = block_size();
     constexpr std::uint64_t kChunkBlocks = 128;
-    std::vector<double> energy(kChunkBlocks * kBlock);
+    std::vector<double> energy(kChunkBlocks * block);
     // Fewer than a block of configurations: one block is evaluated and its
     // first `total` lanes are the configurations that exist.
-    const std::uint64_t n_blocks = (total + kBlock - 1) / kBlock;
+    const std::uint64_t n_blocks = (total + block - 1) / block;
     for (std::uint64_t first = 0; first < n_blocks; first += kChunkBlocks) {
         const std::uint64_t count = std::min(kChunkBlocks, n_blocks - first);
         poll_interrupt();
-        evaluate_blocks(terms.data(), terms.size(), n, -1.0, first * kBlock, (first + count) * kBlock, energy.data());
-        visit(first * kBlock, energy.data(), std::min(count * kBlock, total - first * kBlock));
+        evaluate_blocks(Mode::FlipSigns, terms.data(), terms.size(), n, first * block, (first + count) * block,
+                        energy.data());
+        visit(first * block, energy.data(), std::min(count * block, total - first * block));
     }
 }
 

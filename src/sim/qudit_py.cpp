@@ -17,6 +17,7 @@ py::Member& member_QuditSimulator() {
               py::Ref list = py::own(PyList_New(static_cast<Py_ssize_t>(self.num_sites)));
               py::Ref zero = py::own(PyLong_FromLong(0));
               for (std::uint64_t i = 0; i < self.num_sites; ++i) {
+                  if ((i & 0xFFFFF) == 0xFFFFF) py::raise_pending_signal();
                   PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(zero.get()));
               }
               return list.release();

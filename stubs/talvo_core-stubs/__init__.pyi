@@ -49,7 +49,8 @@ class StackelbergSolver:
     @property
     def target_kappa(self) -> float: ...
     @property
-    def max_iterations(self) -> int: ...
+    def max_iterations(self) -> int:
+        """Stored and reported only, not a stopping limit: `solve` scores every iteration it is given."""
     @property
     def learning_rate(self) -> float: ...
     def solve(
@@ -71,7 +72,8 @@ class EquilibriumScore:
     @property
     def energy_gap(self) -> float: ...
     @property
-    def iterations(self) -> int: ...
+    def iterations(self) -> int:
+        """The 0-based position of this (the best-scored) iteration in the lists given to `solve`; not a count."""
     @property
     def kappa_std(self) -> float: ...
 
