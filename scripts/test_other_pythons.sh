@@ -2,14 +2,19 @@
 # The one cp310-abi3 wheel must serve every CPython from 3.10 on: build it
 # once, then install it into a fresh virtual environment of each other
 # interpreter found on this machine and run the whole suite there.
+# WHEEL=path tests that wheel (the release wheel, say) instead of building one.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 unset PYTHONPATH
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/talvo-pythons.XXXXXX")"
 trap 'rm -rf "$tmp"' EXIT
-python3 -m pip wheel . -w "$tmp/wheel" --no-deps -q
-wheel=("$tmp"/wheel/talvo_core-*-cp310-abi3-*.whl)
+if [ -n "${WHEEL:-}" ]; then
+  wheel=("$(cd "$(dirname "$WHEEL")" && pwd)/$(basename "$WHEEL")")
+else
+  python3 -m pip wheel . -w "$tmp/wheel" --no-deps -q
+  wheel=("$tmp"/wheel/talvo_core-*-cp310-abi3-*.whl)
+fi
 # An interpreter of version v: pythonV on the PATH, or one that pyenv keeps.
 find_python() {
   local v=$1 py

@@ -1,13 +1,77 @@
-"""The walk-through of the quick start runs to the end."""
+"""The examples run to the end, and the failure-rate figure shows what it says."""
+import importlib.util
 import os
 import subprocess
 import sys
 
-EXAMPLE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples", "codesign_loop.py")
+import pytest
+
+EXAMPLES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples")
+EXAMPLE = os.path.join(EXAMPLES, "codesign_loop.py")
+FAILURE_RATES = os.path.join(EXAMPLES, "ecc_failure_rates.py")
+
+
+def run_example(*args):
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    return subprocess.run([sys.executable, *args], capture_output=True, text=True, env=env, timeout=300)
 
 
 def test_codesign_walkthrough_runs():
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    out = subprocess.run([sys.executable, EXAMPLE], capture_output=True, text=True, env=env, timeout=120)
+    out = run_example(EXAMPLE)
     assert out.returncode == 0, out.stderr
     assert "7. Circuit-cutting reconstruction" in out.stdout and "Total time" in out.stdout
+
+
+@pytest.fixture(scope="module")
+def rates():
+    spec = importlib.util.spec_from_file_location("ecc_failure_rates", FAILURE_RATES)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def test_failure_rate_figure_is_written(tmp_path):
+    pytest.importorskip("matplotlib")
+    png = tmp_path / "figure.png"
+    out = run_example(FAILURE_RATES, "--shots", "200", "--out", str(png))
+    assert out.returncode == 0, out.stderr
+    assert f"wrote {png}" in out.stdout
+    data = png.read_bytes()
+    assert data.startswith(b"\x89PNG\r\n\x1a\n") and len(data) > 10_000
+
+
+def test_failure_rate_example_without_matplotlib_says_how_to_install_it():
+    blocked = ("import runpy, sys; sys.modules['matplotlib'] = None; sys.argv = [sys.argv[1]]; "
+               "runpy.run_path(sys.argv[0], run_name='__main__')")
+    out = run_example("-c", blocked, FAILURE_RATES)
+    assert out.returncode == 2
+    assert 'pip install "talvo_core[plot]"' in out.stderr
+    assert out.stdout == ""
+
+
+def test_sampled_decoder_is_the_exact_one(rates):
+    from talvo_core import ecc
+
+    # Distance 3, every pattern: the failures per weight are those the exact
+    # sum counts, so the sampler decodes exactly as the enumeration does.
+    decoder = rates.LookupDecoder(ecc.build_surface_code(3))
+    per_weight = [0] * 10
+    for error in range(1 << 9):
+        per_weight[bin(error).count("1")] += decoder.fails(error)
+    assert per_weight == [0, 0, 18, 56, 57, 69, 28, 18, 9, 1]
+    # Distance 5, sampled: within a generous 5 standard errors of the exact rate.
+    decoder = rates.LookupDecoder(ecc.build_surface_code(5))
+    rng = rates.random.Random(7)
+    for p, shots in ((0.05, 3000), (0.12, 2000)):
+        exact = decoder.exact(p)
+        sampled = decoder.sample(p, shots, rng) / shots
+        assert abs(sampled - exact) <= 5 * (exact * (1 - exact) / shots) ** 0.5, (p, sampled, exact)
+
+
+def test_wilson_interval(rates):
+    lo, hi = rates.wilson(0, 100)
+    assert lo < 1e-15 and 0.03 < hi < 0.04
+    lo, hi = rates.wilson(50, 100)
+    assert abs((lo + hi) / 2 - 0.5) < 1e-12 and 0.40 < lo < 0.41
+    lo, hi = rates.wilson(100, 100)
+    assert hi == 1.0 and 0.96 < lo < 0.97
