@@ -49,7 +49,7 @@ def kernel_time():
     exe = os.path.join(ROOT, "build", "bench_runs_kernel")
     os.makedirs(os.path.dirname(exe), exist_ok=True)
     src = [os.path.join(ROOT, p) for p in ("bench/runs_kernel.cpp", "src/validator.cpp", "src/pool.cpp",
-                                           "src/errors.cpp")]
+                                           "src/errors.cpp", "src/os.cpp")]
     built = subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-pthread", "-I",
                             os.path.join(ROOT, "src"), *src, "-o", exe], capture_output=True, text=True)
     if built.returncode:

@@ -52,7 +52,7 @@ def kernel_times(circuit, n, repeats, other_blocks=()):
         built = subprocess.run(
             [cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-Wno-psabi", "-I", os.path.join(ROOT, "src"),
              os.path.join(ROOT, "src/sim/statevector_backend.cpp"), os.path.join(ROOT, "src/simd.cpp"),
-             os.path.join(ROOT, "bench/statevector_kernel.cpp"),
+             os.path.join(ROOT, "src/os.cpp"), os.path.join(ROOT, "bench/statevector_kernel.cpp"),
              "-o", exe],
             capture_output=True, text=True)
         if built.returncode:
