@@ -3,6 +3,7 @@ import os
 import platform
 import shutil
 import statistics
+import subprocess
 import sys
 import time
 
@@ -49,12 +50,61 @@ def best_interleaved(fns, rounds):
     return best
 
 
-def cxx():
-    """The C++ compiler the kernel-only timings are built with, or None."""
-    for name in (os.environ.get("CXX"), "g++", "c++"):
-        if name and shutil.which(name):
-            return shutil.which(name)
-    return None
+def kernel_timer(name):
+    """The kernel-only timer `name` (bench/<name>.cpp), built by CMake on the
+    kernel library with the module's own flags in build/bench: its path, None
+    without CMake, or the build's complaint as a string."""
+    cmake = shutil.which("cmake")
+    if not cmake:
+        return None
+    build = os.path.join(ROOT, "build", "bench")
+    configure = [cmake, "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}"]
+    if shutil.which("ninja") and not os.path.exists(os.path.join(build, "CMakeCache.txt")):
+        configure += ["-G", "Ninja"]
+    for cmd in (configure, [cmake, "--build", build, "--target", "bench_" + name, "-j2"]):
+        done = subprocess.run(cmd, capture_output=True, text=True)
+        if done.returncode:
+            return "kernel build failed: " + ((done.stderr or done.stdout).strip().splitlines() or ["?"])[-1]
+    return os.path.join(build, "bench_" + name)
+
+
+def median_interleaved(fns, rounds):
+    """Median CPU time of each function over `rounds` rounds, run in turn so
+    that load changes on a shared machine hit all of them alike (the calls are
+    single-threaded: time spent descheduled is not theirs); results are freed
+    outside the timed region."""
+    times = [[] for _ in fns]
+    for _ in range(rounds):
+        for k, fn in enumerate(fns):
+            t0 = time.process_time()
+            result = fn()
+            times[k].append(time.process_time() - t0)
+            del result
+    return [statistics.median(t) for t in times]
+
+
+def exhaustive_phases(terms, n, repeats=5):
+    """Phase timings of the exhaustive searches from the C++ harness
+    (bench/exhaustive_kernel.cpp, CMake target bench_exhaustive_kernel, built
+    into build/bench on first use) for the QUBO `terms` over n variables, on
+    the instruction set TALVO_CORE_SIMD names. A dict, or a string saying why
+    there is none."""
+    import json
+    import subprocess
+    import tempfile
+
+    exe = kernel_timer("exhaustive_kernel")
+    if not isinstance(exe, str) or not os.path.exists(exe):
+        return exe or "cmake not found"
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
+        f.write("".join(f"{i} {j} {w!r}\n" for (i, j), w in terms))
+    try:
+        out = subprocess.run([exe, f.name, str(n), str(repeats)], capture_output=True, text=True)
+        if out.returncode:
+            return "harness failed: " + (out.stderr.strip() or "?")
+        return json.loads(out.stdout)
+    finally:
+        os.unlink(f.name)
 
 
 def row(case, ours, baseline=None, baseline_name="", target="", met=None, note="", unit="s"):

@@ -4,7 +4,7 @@
 pure-Python model's time and their ratio, and the share of the call spent
 building the Python result: the call minus its argument conversion (the same
 call with n_runs=0) minus the native work (timed by bench/runs_kernel.cpp,
-compiled here when a C++ compiler is found).
+built by CMake when CMake is found).
 """
 import os
 import random
@@ -15,7 +15,6 @@ import talvo_core
 
 N_RUNS, N_VARS, N_TERMS = 500, 200, 2000
 M64 = (1 << 64) - 1
-ROOT = _common.ROOT
 
 
 def model_runs(qubo, base_bits, n_runs, noise_level, seed):
@@ -41,19 +40,11 @@ def model_runs(qubo, base_bits, n_runs, noise_level, seed):
 
 
 def kernel_time():
-    """Native work alone, from a small executable over the kernel sources; None
-    without a C++ compiler, or the compiler's complaint as a string."""
-    cxx = _common.cxx()
-    if not cxx:
-        return None
-    exe = os.path.join(ROOT, "build", "bench_runs_kernel")
-    os.makedirs(os.path.dirname(exe), exist_ok=True)
-    src = [os.path.join(ROOT, p) for p in ("bench/runs_kernel.cpp", "src/validator.cpp", "src/pool.cpp",
-                                           "src/errors.cpp", "src/os.cpp")]
-    built = subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-pthread", "-I",
-                            os.path.join(ROOT, "src"), *src, "-o", exe], capture_output=True, text=True)
-    if built.returncode:
-        return "kernel build failed: " + (built.stderr.strip().splitlines() or ["?"])[-1]
+    """Native work alone, from the kernel timer (bench/runs_kernel.cpp); None
+    without CMake, or the build's complaint as a string."""
+    exe = _common.kernel_timer("runs_kernel")
+    if exe is None or exe.startswith("kernel build failed"):
+        return exe
     out = subprocess.run([exe, str(N_RUNS), str(N_VARS), str(N_TERMS), "200"], check=True, capture_output=True,
                          text=True).stdout.split()
     return float(out[0])
@@ -74,7 +65,7 @@ def run():
     convert = _common.best_of(lambda: talvo_core.simulate_qubo_runs(qubo, base, 0, 0.1, 12345), 100)
     kernel = kernel_time()
     if kernel is None:
-        share = "no C++ compiler: result-building share not measured"
+        share = "no CMake: result-building share not measured"
     elif isinstance(kernel, str):
         share = kernel
     else:

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "pool.h"
-#include "validator.h"
+#include "runs/runs.h"
 
 int main(int argc, char** argv) {
     if (argc != 5) return 2;
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     double best = 1e30, sink = 0;
     for (int r = 0; r < reps; ++r) {
         auto t0 = std::chrono::steady_clock::now();
-        auto runs = talvo::validator::simulate_qubo_runs(terms, base, n_runs, 0.1, 42 + r);
+        auto runs = talvo::runs::simulate_qubo_runs(terms, base, n_runs, 0.1, 42 + r);
         auto t1 = std::chrono::steady_clock::now();
         sink += runs.energies[0];
         best = std::min(best, std::chrono::duration<double>(t1 - t0).count());

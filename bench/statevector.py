@@ -1,8 +1,8 @@
 """Statevector benchmark: 22 qubits, 200 gates mixing h, rz, u, cx, cz, swap.
 
 Reports
-  * kernel time without result conversion, blocked and unblocked (a small
-    executable built from the kernel sources alone, same compiler flags),
+  * kernel time without result conversion, blocked and unblocked (the timer
+    bench/statevector_kernel.cpp, a CMake target on the kernel library),
   * a plain read-and-write pass over the same state buffer (bandwidth limit),
   * run_statevector end to end, and an estimate of the simulation part
     (end to end minus an empty circuit's end to end),
@@ -21,7 +21,6 @@ import time
 import _common
 import talvo_core
 
-ROOT = _common.ROOT
 
 
 def make_circuit(n, n_gates, seed=2024):
@@ -42,21 +41,12 @@ def make_circuit(n, n_gates, seed=2024):
 
 
 def kernel_times(circuit, n, repeats, other_blocks=()):
-    """Kernel-only timings from a small executable over the kernel sources; None
-    without a C++ compiler, or the compiler's complaint as a string."""
-    cxx = _common.cxx()
-    if not cxx:
-        return None
+    """Kernel-only timings from the kernel timer (bench/statevector_kernel.cpp);
+    None without CMake, or the build's complaint as a string."""
+    exe = _common.kernel_timer("statevector_kernel")
+    if exe is None or exe.startswith("kernel build failed"):
+        return exe
     with tempfile.TemporaryDirectory() as tmp:
-        exe = os.path.join(tmp, "statevector_kernel")
-        built = subprocess.run(
-            [cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-fno-fast-math", "-Wno-psabi", "-I", os.path.join(ROOT, "src"),
-             os.path.join(ROOT, "src/sim/statevector_backend.cpp"), os.path.join(ROOT, "src/simd.cpp"),
-             os.path.join(ROOT, "src/os.cpp"), os.path.join(ROOT, "bench/statevector_kernel.cpp"),
-             "-o", exe],
-            capture_output=True, text=True)
-        if built.returncode:
-            return "kernel build failed: " + (built.stderr.strip().splitlines() or ["?"])[-1]
         path = os.path.join(tmp, "circuit.txt")
         with open(path, "w") as f:
             for name, qs, ps in circuit:
@@ -112,7 +102,7 @@ def run(n=22, n_gates=200, repeats=3, aer_repeats=2):
                     f"{k['blocked_equals_unblocked']}")
     else:
         sim_time = max(e2e - empty, 0.0)
-        sim_note = ("end to end minus an empty circuit (" + (k or "no C++ compiler") +
+        sim_note = ("end to end minus an empty circuit (" + (k or "no CMake") +
                     ", kernel not timed alone)")
     if aer is not None:
         sim_met = True if sim_time <= aer["sim_s"] else "floor" if sim_time <= 2 * aer["sim_s"] else False
@@ -132,7 +122,7 @@ def run(n=22, n_gates=200, repeats=3, aer_repeats=2):
                                 f"{per_gate / k['pass_s']:.2f}x the pass per gate (memory-bandwidth limit)"))
     else:
         rows.append(_common.row(f"{case}: unblocked time per gate", None, None, "", "<= 1.3x the pass", None,
-                                (k or "no C++ compiler") + ": not measured"))
+                                (k or "no CMake") + ": not measured"))
     return rows
 
 

@@ -1,5 +1,5 @@
 // Times the statevector kernel alone, without Python or result conversion.
-// Built and run by bench/statevector.py:
+// Built by CMake (target bench_statevector_kernel) and run by bench/statevector.py:
 //   statevector_kernel CIRCUIT_FILE N_QUBITS REPEATS
 // CIRCUIT_FILE has one gate per line: name, qubit count, qubits, parameter
 // count, parameters. Prints one JSON object.
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/statevector_backend.h"
+#include "sim/statevector.h"
 #include "simd.h"
 
 using namespace talvo::sim;

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Builds the module with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs the whole test suite against that build. Any report fails the run.
+# Builds the module and the C++ tests with AddressSanitizer and
+# UndefinedBehaviorSanitizer, runs the C++ tests, then the whole test suite
+# against that build. Any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/asan
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVO_SANITIZE=ON \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVO_SANITIZE=ON -DTALVO_TESTS=ON \
   -DPython_EXECUTABLE="$(command -v python3)" >/dev/null
 cmake --build "$build" -j2
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir "$build" --output-on-failure
 asan="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
 # libstdc++ is preloaded too, so the sanitizer finds the real __cxa_throw.
 # CPython itself is not built with the sanitizers: its own allocations at exit

@@ -28,16 +28,16 @@ void raise(PyObject* exc_type, const std::string& message) {
 void raise_type_error(const std::string& message) { raise(PyExc_TypeError, message); }
 
 void raise_cannot_convert(PyObject* o, const char* target) {
-    raise_type_error("'" + type_name(o) + "' object cannot be converted to '" + target + "'");
+    raise_type_error(messages::cannot_convert(type_name(o), target));
 }
 
 SharedBorrow::SharedBorrow(BorrowFlag& f) : f_(f) {
-    if (f_.state < 0) raise(PyExc_RuntimeError, "Already mutably borrowed");
+    if (f_.state < 0) raise(PyExc_RuntimeError, messages::kAlreadyMutablyBorrowed);
     ++f_.state;
 }
 
 ExclusiveBorrow::ExclusiveBorrow(BorrowFlag& f) : f_(f) {
-    if (f_.state != 0) raise(PyExc_RuntimeError, "Already borrowed");
+    if (f_.state != 0) raise(PyExc_RuntimeError, messages::kAlreadyBorrowed);
     f_.state = -1;
 }
 
@@ -56,7 +56,7 @@ std::uint8_t Conv<std::uint8_t>::from(PyObject* o) {
     int overflow = 0;
     long v = PyLong_AsLongAndOverflow(index.get(), &overflow);
     if (v == -1 && PyErr_Occurred()) throw_error();
-    if (overflow != 0 || v < 0 || v > 255) raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+    if (overflow != 0 || v < 0 || v > 255) raise(PyExc_OverflowError, messages::kIntegerOutOfRange);
     return static_cast<std::uint8_t>(v);
 }
 
@@ -67,7 +67,7 @@ double Conv<double>::from(PyObject* o) {
 }
 
 std::string Conv<std::string>::from(PyObject* o) {
-    if (!PyUnicode_Check(o)) raise_cannot_convert(o, "PyString");
+    if (!PyUnicode_Check(o)) raise_cannot_convert(o, messages::kTargetStr);
     Py_ssize_t len = 0;
     const char* text = PyUnicode_AsUTF8AndSize(o, &len);
     if (!text) throw_error();
@@ -79,8 +79,8 @@ PyObject* Conv<std::string>::to(const std::string& v) {
 }
 
 Ref sequence_iter(PyObject* o, Py_ssize_t& size_hint) {
-    if (PyUnicode_Check(o)) raise_type_error("Can't extract `str` to `Vec`");
-    if (!PySequence_Check(o)) raise_cannot_convert(o, "Sequence");
+    if (PyUnicode_Check(o)) raise_type_error(messages::kStrToList);
+    if (!PySequence_Check(o)) raise_cannot_convert(o, messages::kTargetSequence);
     size_hint = PySequence_Size(o);
     if (size_hint < 0) {
         PyErr_Clear();
@@ -99,69 +99,27 @@ PyObject* iter_next(PyObject* it) {
 }
 
 void expect_tuple(PyObject* o, Py_ssize_t n) {
-    if (!PyTuple_Check(o)) raise_cannot_convert(o, "PyTuple");
+    if (!PyTuple_Check(o)) raise_cannot_convert(o, messages::kTargetTuple);
     Py_ssize_t actual = PyTuple_Size(o);
     if (actual != n) {
-        raise(PyExc_ValueError, "expected tuple of length " + std::to_string(n) + ", but got tuple of length " +
-                                    std::to_string(actual));
+        raise(PyExc_ValueError, messages::tuple_length(n, actual));
     }
 }
 
 void expect_dict(PyObject* o) {
-    if (!PyDict_Check(o)) raise_cannot_convert(o, "PyDict");
+    if (!PyDict_Check(o)) raise_cannot_convert(o, messages::kTargetDict);
 }
 
 // ---------------------------------------------------------------------------
 // Binding.
 
-static std::string_view trim(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
-}
-
-Signature Signature::parse(std::string_view text, std::string display) {
-    Signature sig;
-    sig.display = std::move(display);
-    std::string_view inner = text.substr(1, text.size() - 2);  // strip the parentheses
-    bool seen_default = false;
-    while (!inner.empty()) {
-        std::size_t comma = inner.find(',');
-        std::string_view param = trim(inner.substr(0, comma));
-        inner = comma == std::string_view::npos ? std::string_view{} : inner.substr(comma + 1);
-        if (param.empty() || param.front() == '$') continue;
-        std::size_t eq = param.find('=');
-        if (eq != std::string_view::npos) {
-            seen_default = true;
-            param = trim(param.substr(0, eq));
-        } else if (!seen_default) {
-            ++sig.required;
-        }
-        sig.names.emplace_back(param);
-    }
-    return sig;
-}
-
-static std::string quoted_list(const std::vector<std::string>& names) {
-    std::string out;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) out += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
-        out += "'" + names[i] + "'";
-    }
-    return out;
-}
-
-Args::Args(const Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig) {
+void bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** values) {
     const std::size_t n = sig.names.size();
     const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
     if (static_cast<std::size_t>(given) > n) {
-        std::string msg = sig.display + " takes ";
-        msg += sig.required != n ? "from " + std::to_string(sig.required) + " to " + std::to_string(n)
-                                 : std::to_string(n);
-        msg += " positional arguments but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
-        raise_type_error(msg);
+        raise_type_error(messages::too_many_positional(sig.display, sig.required, n, static_cast<std::size_t>(given)));
     }
-    for (Py_ssize_t i = 0; i < given; ++i) values_[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
+    for (Py_ssize_t i = 0; i < given; ++i) values[i] = PyTuple_GetItem(args, i);
     if (kwargs && PyDict_Size(kwargs) > 0) {
         Py_ssize_t pos = 0;
         PyObject *key, *value;
@@ -170,25 +128,21 @@ Args::Args(const Signature& sig, PyObject* args, PyObject* kwargs) : sig_(sig) {
             const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &len) : nullptr;
             if (!text) {
                 if (PyErr_Occurred()) throw_error();
-                raise_type_error(sig.display + " keywords must be strings");
+                raise_type_error(messages::keywords_must_be_strings(sig.display));
             }
             std::string_view kw(text, static_cast<std::size_t>(len));
             std::size_t i = 0;
             while (i < n && sig.names[i] != kw) ++i;
-            if (i == n) raise_type_error(sig.display + " got an unexpected keyword argument '" + std::string(kw) + "'");
-            if (values_[i]) raise_type_error(sig.display + " got multiple values for argument '" + std::string(kw) + "'");
-            values_[i] = value;
+            if (i == n) raise_type_error(messages::unexpected_keyword(sig.display, kw));
+            if (values[i]) raise_type_error(messages::multiple_values(sig.display, kw));
+            values[i] = value;
         }
     }
     std::vector<std::string> missing;
     for (std::size_t i = 0; i < sig.required; ++i) {
-        if (!values_[i]) missing.push_back(sig.names[i]);
+        if (!values[i]) missing.push_back(sig.names[i]);
     }
-    if (!missing.empty()) {
-        std::string msg = sig.display + " missing " + std::to_string(missing.size()) + " required positional argument" +
-                          (missing.size() == 1 ? "" : "s") + ": " + quoted_list(missing);
-        raise_type_error(msg);
-    }
+    if (!missing.empty()) raise_type_error(messages::missing_arguments(sig.display, missing));
 }
 
 void rethrow_for_argument(const char* name) {
@@ -205,7 +159,7 @@ void rethrow_for_argument(const char* name) {
     Py_ssize_t len = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &len);
     if (!utf8) throw_error();
-    std::string msg = std::string("argument '") + name + "': " + std::string(utf8, static_cast<std::size_t>(len));
+    std::string msg = messages::for_argument(name, std::string_view(utf8, static_cast<std::size_t>(len)));
     Ref exc = own(PyObject_CallFunction(PyExc_TypeError, "s#", msg.data(), static_cast<Py_ssize_t>(msg.size())));
     if (PyObject* cause = PyException_GetCause(value)) PyException_SetCause(exc.get(), cause);
     PyErr_SetObject(PyExc_TypeError, exc.get());
@@ -236,7 +190,7 @@ static PyObject* message_object(const std::string& message) {
 }
 
 void set_panic(const std::string& message) {
-    std::fprintf(stderr, "talvo_core: internal fault: %s\n", message.c_str());
+    std::fprintf(stderr, messages::kFaultReport, message.c_str());
     std::fflush(stderr);
     PyObject* cls = panic_class();
     if (!cls) return;  // the error of creating the class is set
@@ -255,7 +209,7 @@ void set_size_violation(const std::string& message) {
         Py_DECREF(mod);
         if (!attr) return;
         if (!PyType_Check(attr)) {
-            std::string msg = "'" + type_name(attr) + "' object cannot be converted to 'PyType'";
+            std::string msg = messages::cannot_convert(type_name(attr), messages::kTargetType);
             Py_DECREF(attr);
             PyErr_SetString(PyExc_TypeError, msg.c_str());
             return;
@@ -265,7 +219,7 @@ void set_size_violation(const std::string& message) {
     int is_exc = PyObject_IsSubclass(cls, PyExc_BaseException);
     if (is_exc < 0) return;
     if (!is_exc) {
-        PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+        PyErr_SetString(PyExc_TypeError, messages::kNotAnException);
         return;
     }
     PyObject* text = message_object(message);
@@ -291,54 +245,19 @@ void set_from_current_exception() {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
-        set_panic("capacity overflow");
+        set_panic(messages::kCapacityOverflow);
     } catch (const std::exception& e) {
         set_panic(e.what());
     } catch (...) {
-        set_panic("unknown internal fault");
+        set_panic(messages::kUnknownFault);
     }
 }
 
 // ---------------------------------------------------------------------------
 // Functions.
 
-namespace {
-constexpr std::size_t kMaxFunctions = 32;
-Function* g_functions[kMaxFunctions];
-std::size_t g_function_count = 0;
-
-template <std::size_t I>
-PyObject* function_trampoline(PyObject*, PyObject* args, PyObject* kwargs) {
-    return g_functions[I]->call(args, kwargs);
-}
-
-template <std::size_t... I>
-constexpr std::array<PyCFunctionWithKeywords, sizeof...(I)> function_trampolines(std::index_sequence<I...>) {
-    return {&function_trampoline<I>...};
-}
-constexpr auto kTrampolines = function_trampolines(std::make_index_sequence<kMaxFunctions>{});
-}  // namespace
-
-Function::Function(const char* signature, const char* prose, Body body) : body_(body) {
-    std::string_view sig(signature);
-    std::size_t paren = sig.find('(');
-    name_ = std::string(sig.substr(0, paren));
-    sig_ = Signature::parse(sig.substr(paren), name_ + "()");
-    doc_ = std::string(sig) + "\n--\n\n" + prose;
-    slot_ = g_function_count++;
-    if (slot_ >= kMaxFunctions) panic("too many functions registered");
-    g_functions[slot_] = this;
-}
-
-PyObject* Function::call(PyObject* args, PyObject* kwargs) {
-    return guard([&] {
-        Args a(sig_, args, kwargs);
-        return body_(a);
-    });
-}
-
 PyObject* Function::build(PyObject* module) {
-    def_ = {name_.c_str(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kTrampolines[slot_])),
+    def_ = {name_.c_str(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry_)),
             METH_VARARGS | METH_KEYWORDS, doc_.c_str()};
     PyObject* modname = PyModule_GetNameObject(module);
     if (!modname) return nullptr;
@@ -357,15 +276,14 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
         if (const char* text = PyUnicode_AsUTF8AndSize(n, nullptr)) name = text;
     }
     PyErr_Clear();
-    PyErr_SetString(PyExc_TypeError, ("No constructor defined for " + name).c_str());
+    PyErr_SetString(PyExc_TypeError, messages::no_constructor(name).c_str());
     return nullptr;
 }
 
-ClassBase::ClassBase(const char* name, const char* signature, const char* prose)
-    : name_(name), qualified_(std::string("builtins.") + name), has_constructor_(signature != nullptr) {
-    if (signature) {
-        doc_ = name_ + signature + "\n--\n\n" + prose;
-        ctor_sig_ = Signature::parse(signature, name_ + ".__new__()");
+ClassBase::ClassBase(const char* name, const Signature* ctor, const char* prose)
+    : name_(name), qualified_(std::string("builtins.") + name) {
+    if (ctor) {
+        doc_ = name_ + "(" + ctor->text + ")\n--\n\n" + prose;
     } else {
         doc_ = prose;
     }
@@ -400,7 +318,7 @@ PyObject* ClassBase::build(PyObject*) {
         PyObject *type, *value, *tb;
         PyErr_Fetch(&type, &value, &tb);
         PyErr_NormalizeException(&type, &value, &tb);
-        std::string msg = "An error occurred while initializing class " + name_;
+        std::string msg = messages::class_init_failed(name_);
         PyObject* exc = PyObject_CallFunction(PyExc_RuntimeError, "s", msg.c_str());
         if (exc && value) PyException_SetCause(exc, Py_NewRef(value));
         Py_XDECREF(type);

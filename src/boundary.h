@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "errors.h"
+#include "messages.h"
 
 namespace talvo::py {
 
@@ -154,11 +155,24 @@ struct Dict {
     std::vector<std::pair<K, V>> items;
 };
 
-// The primary template is the record rule: any class type without a
-// conversion of its own below is the record of a module class. An instance
-// of exactly that class is copied out; results become new instances.
+// Every conversion is chosen explicitly: a type without one below, in
+// types_py.h or declared a record there does not compile, so no translation
+// unit can ever pick a different conversion for the same type.
+template <class T>
+inline constexpr bool is_record = false;
+
+template <class T>
+inline constexpr bool no_conversion = false;
+
 template <class T, class = void>
 struct Conv {
+    static_assert(no_conversion<T>, "no conversion for this type: add one, or declare the record in types_py.h");
+};
+
+// The record rule: the record of a module class. An instance of exactly that
+// class is copied out; results become new instances.
+template <class T>
+struct Conv<T, std::enable_if_t<is_record<T>>> {
     static T from(PyObject* o) {
         if (Py_TYPE(o) != TypeSlot<T>::type) raise_cannot_convert(o, TypeSlot<T>::name);
         auto* inst = instance_of<T>(o);
@@ -248,6 +262,24 @@ template <>
 struct Conv<Ref> {
     static PyObject* to(const Ref& r) { return Py_NewRef(r.get()); }
 };
+
+// Estimated bytes of the Python objects a result is built from (64-bit
+// CPython), for the memory checks that refuse up front a result the machine
+// cannot hold. Small ints are shared objects and cost only their slot.
+namespace estimate {
+// A reference held in a list or tuple.
+inline constexpr std::uint64_t kSlot = 8;
+// A (float, float) tuple in a list: the tuple, its two floats and its slot.
+inline constexpr std::uint64_t kFloatPairInList = 112;
+// A float in a list.
+inline constexpr std::uint64_t kFloatInList = 32;
+// A list of n small ints in a list.
+inline constexpr std::uint64_t small_int_list_in_list(std::uint64_t n) { return 64 + kSlot * n; }
+// A tuple of two lists of m and n small ints in a list, with room to spare.
+inline constexpr std::uint64_t small_int_list_pair_in_list(std::uint64_t m, std::uint64_t n) {
+    return 200 + kSlot * (m + n);
+}
+}  // namespace estimate
 
 // Helpers for sequence conversion.
 Ref sequence_iter(PyObject* o, Py_ssize_t& size_hint);
@@ -352,49 +384,165 @@ PyObject* Conv<Dict<K, V>>::to(const Dict<K, V>& d) {
 }
 
 // ---------------------------------------------------------------------------
-// Argument binding.
+// Parameters. An entry declares each parameter with its name and type
+// together, as the parameter list of its body:
+//
+//     [](py::Arg<QuboTerms, "qubo"> qubo, py::Arg<std::uint64_t, "n_vars"> n_vars) { ... qubo.value ... }
+//
+// The text signature, the binding of positional and keyword arguments and the
+// conversion order all come from that one list: arguments are converted in
+// parameter order, the first failure ending the call, and freed in the
+// reverse order after the body returns.
 
-// Parameters parsed from a text signature such as "(qubo, n_vars)" or
-// "($self, graph)" or "(distance=3)".
-struct Signature {
-    std::string display;             // "qubo_energy_spectrum()", "Variable.__new__()"
-    std::vector<std::string> names;  // without $self
-    std::size_t required = 0;        // parameters without a default come first
-    static Signature parse(std::string_view text_signature, std::string display);
-};
-
-// Arguments bound to a signature; get<T>(i) converts parameter i. Convert in
-// parameter order: the first failure ends the call.
-class Args {
-public:
-    Args(const Signature& sig, PyObject* args, PyObject* kwargs);
-    // Whether the optional parameter i was given.
-    bool has(std::size_t i) const { return values_[i] != nullptr; }
-
-    template <class T>
-    T get(std::size_t i) const;
-
-    template <class T>
-    T get_or(std::size_t i, T fallback) const {
-        return has(i) ? get<T>(i) : fallback;
+// A parameter name as a template argument.
+template <std::size_t N>
+struct Name {
+    char text[N]{};
+    constexpr Name(const char (&s)[N]) {
+        for (std::size_t i = 0; i < N; ++i) text[i] = s[i];
     }
-
-private:
-    const Signature& sig_;
-    std::array<PyObject*, 8> values_{};
 };
+
+// A required parameter. `value` is the converted argument, owned by the call
+// (the body may move from it).
+template <class T, Name N>
+struct Arg {
+    using type = T;
+    static constexpr const char* name = N.text;
+    static constexpr bool optional = false;
+    T& value;
+};
+
+// A parameter with a default, shown in the text signature as name=default.
+template <class T, Name N, T Default>
+struct Opt {
+    using type = T;
+    static constexpr const char* name = N.text;
+    static constexpr bool optional = true;
+    static T fallback() { return Default; }
+    static std::string shown() { return std::to_string(Default); }
+    T& value;
+};
+
+// The parameters of one entry, without $self.
+struct Signature {
+    std::string display;             // "qubo_energy_spectrum()", "Variable.__new__()", "IsingSimulator.solve_exact()"
+    std::vector<std::string> names;  // in order
+    std::size_t required = 0;        // parameters without a default come first
+    std::string text;                // "qubo, n_vars", "distance=3"
+};
+
+// Binds positional and keyword arguments to the parameters of `sig`:
+// values[i] is the object given for parameter i, or NULL for an omitted
+// optional one. `values` has sig.names.size() slots.
+void bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** values);
 
 // Re-raises an exact TypeError as "argument '{name}': {message}", keeping
 // its cause; other errors pass unchanged. Always unwinds.
 [[noreturn]] void rethrow_for_argument(const char* name);
 
-template <class T>
-T Args::get(std::size_t i) const {
-    try {
-        return Conv<T>::from(values_[i]);
-    } catch (PyError&) {
-        rethrow_for_argument(sig_.names[i].c_str());
+template <class P>
+typename P::type convert_argument(PyObject* value) {
+    if constexpr (P::optional) {
+        if (!value) return P::fallback();
     }
+    try {
+        return Conv<typename P::type>::from(value);
+    } catch (PyError&) {
+        rethrow_for_argument(P::name);
+    }
+}
+
+// The result and the parameter types of a body (a captureless lambda).
+template <class F>
+struct body_traits : body_traits<decltype(&F::operator())> {};
+template <class C, class R, class... P>
+struct body_traits<R (C::*)(P...) const> {
+    using result = R;
+    using params = std::tuple<std::remove_cvref_t<P>...>;
+};
+
+// The converted arguments of one call: converted in parameter order, freed
+// in the reverse order once the body has returned.
+template <class... P>
+struct Converted {
+    explicit Converted(PyObject* const*) {}
+};
+
+template <class H, class... T>
+struct Converted<H, T...> {
+    typename H::type head;
+    Converted<T...> rest;
+
+    explicit Converted(PyObject* const* values) : head(convert_argument<H>(values[0])), rest(values + 1) {}
+
+    template <std::size_t I>
+    auto& get() {
+        if constexpr (I == 0) {
+            return head;
+        } else {
+            return rest.template get<I - 1>();
+        }
+    }
+};
+
+template <class Params>
+struct Binder;
+
+template <class... P>
+struct Binder<std::tuple<P...>> {
+    static_assert(((sizeof(P::name) > 0) && ...), "every parameter is a py::Arg or py::Opt");
+
+    static constexpr bool defaults_last() {
+        constexpr std::array<bool, sizeof...(P)> optional{P::optional...};
+        for (std::size_t i = 1; i < optional.size(); ++i)
+            if (optional[i - 1] && !optional[i]) return false;
+        return true;
+    }
+    static_assert(defaults_last(), "parameters with defaults come last");
+
+    static Signature signature(std::string display) {
+        Signature sig;
+        sig.display = std::move(display);
+        sig.required = (std::size_t{0} + ... + (P::optional ? 0 : 1));
+        (
+            [&] {
+                if (!sig.names.empty()) sig.text += ", ";
+                sig.names.emplace_back(P::name);
+                sig.text += P::name;
+                if constexpr (P::optional) sig.text += "=" + P::shown();
+            }(),
+            ...);
+        return sig;
+    }
+
+    // Binds and converts the arguments, then calls body(lead..., P...): a
+    // method's record leads.
+    template <class F, class... Lead>
+    static decltype(auto) call(const Signature& sig, PyObject* args, PyObject* kwargs, const F& body,
+                               Lead&&... lead) {
+        std::array<PyObject*, sizeof...(P)> values{};
+        bind_arguments(sig, args, kwargs, values.data());
+        Converted<P...> converted(values.data());
+        return [&]<std::size_t... I>(std::index_sequence<I...>)->decltype(auto) {
+            return body(std::forward<Lead>(lead)..., P{converted.template get<I>()}...);
+        }
+        (std::index_sequence_for<P...>{});
+    }
+};
+
+template <class Tuple>
+struct drop_first;
+template <class First, class... Rest>
+struct drop_first<std::tuple<First, Rest...>> {
+    using type = std::tuple<Rest...>;
+};
+
+// Bodies are captureless lambdas: each has a type of its own, which gives
+// every entry its own static entry point and signature without any table.
+template <class F>
+constexpr void check_body() {
+    static_assert(std::is_empty_v<F> && std::is_default_constructible_v<F>, "an entry body captures nothing");
 }
 
 // Converts a value assigned to attribute `name` (setters) with the same rule.
@@ -451,23 +599,39 @@ public:
     virtual PyObject* build(PyObject* module) = 0;
 };
 
-// A module-level function. `signature` is its text signature line, e.g.
-// "qubo_energy_spectrum(qubo, n_vars)"; `prose` the documentation after it.
+// A module-level function: its name, its documentation after the text
+// signature, and its body, whose parameters declare the function's.
 class Function : public Member {
 public:
-    using Body = PyObject* (*)(const Args&);
-    Function(const char* signature, const char* prose, Body body);
+    template <class F>
+    Function(const char* name, const char* prose, F body);
     PyObject* build(PyObject* module) override;
-    PyObject* call(PyObject* args, PyObject* kwargs);
 
 private:
-    std::size_t slot_;  // index of this function's trampoline
-    std::string doc_;
+    template <class F>
+    struct Site {
+        static inline Signature sig;
+        static PyObject* entry(PyObject*, PyObject* args, PyObject* kwargs) {
+            return guard([&] {
+                using Params = typename body_traits<F>::params;
+                return Binder<Params>::call(sig, args, kwargs, F{});
+            });
+        }
+    };
+
     std::string name_;
-    Signature sig_;
-    Body body_;
+    std::string doc_;
+    PyCFunctionWithKeywords entry_;
     PyMethodDef def_{};
 };
+
+template <class F>
+Function::Function(const char* name, const char* prose, F) : name_(name), entry_(&Site<F>::entry) {
+    check_body<F>();
+    static_assert(std::is_same_v<typename body_traits<F>::result, PyObject*>, "a function body returns PyObject*");
+    Site<F>::sig = Binder<typename body_traits<F>::params>::signature(name_ + "()");
+    doc_ = name_ + "(" + Site<F>::sig.text + ")\n--\n\n" + prose;
+}
 
 // The class of record T.
 class ClassBase : public Member {
@@ -475,8 +639,9 @@ public:
     PyObject* build(PyObject* module) override;
 
 protected:
-    // name: "Variable"; signature: "(name, domain)" or nullptr; prose: doc.
-    ClassBase(const char* name, const char* signature, const char* prose);
+    // name: "Variable"; ctor: the constructor's parameters, or nullptr for a
+    // class without one; prose: doc.
+    ClassBase(const char* name, const Signature* ctor, const char* prose);
     virtual PyTypeObject* create_type() = 0;
     PyTypeObject* create_from(std::vector<PyType_Slot> slots, int basicsize, std::vector<PyGetSetDef>& getset,
                               std::vector<PyMethodDef>& methods);
@@ -484,8 +649,6 @@ protected:
     std::string name_;
     std::string qualified_;  // "builtins.Variable"
     std::string doc_;
-    bool has_constructor_;
-    Signature ctor_sig_;
 };
 
 // Refusing constructor of the classes without one.
@@ -531,7 +694,7 @@ int attribute_set(PyObject* self, PyObject* value, void* closure) {
     using T = typename member_class<decltype(M)>::type;
     using V = typename member_class<decltype(M)>::value;
     if (!value) {
-        PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+        PyErr_SetString(PyExc_AttributeError, messages::kCannotDelete);
         return -1;
     }
     return guard_int([&] {
@@ -564,55 +727,99 @@ PyObject* computed_get(PyObject* self, void*) {
     });
 }
 
-template <class T>
-class Class;
-
-// A method of record T: body(record, args). `signature` like
-// "solve_exact($self, graph)".
+// A method of record T, made by py::method.
 template <class T>
 struct MethodSpec {
-    using Body = PyObject* (*)(const T&, const Args&);
-    const char* signature;
+    const char* name;
     const char* prose;
-    Body body;
+    PyCFunctionWithKeywords entry;
+    Signature* sig;
+    Signature (*make_signature)(std::string display);
 };
 
+template <class T, class F>
+struct MethodSite {
+    using Params = typename drop_first<typename body_traits<F>::params>::type;
+    static inline Signature sig;
+    static PyObject* entry(PyObject* self, PyObject* args, PyObject* kwargs) {
+        return guard([&] {
+            auto* inst = instance_of<T>(self);
+            SharedBorrow b(inst->borrow);
+            return Binder<Params>::call(sig, args, kwargs, F{}, std::as_const(inst->value));
+        });
+    }
+};
+
+// A method: body(const T& self, py::Arg<...>...) -> PyObject*.
+template <class F, class T = std::tuple_element_t<0, typename body_traits<F>::params>>
+MethodSpec<T> method(const char* name, const char* prose, F) {
+    check_body<F>();
+    static_assert(std::is_same_v<typename body_traits<F>::result, PyObject*>, "a method body returns PyObject*");
+    return {name, prose, &MethodSite<T, F>::entry, &MethodSite<T, F>::sig,
+            &Binder<typename MethodSite<T, F>::Params>::signature};
+}
+
+// The constructor of record T, made by py::constructor.
+template <class T>
+struct Constructor {
+    T (*make)(PyObject* args, PyObject* kwargs) = nullptr;
+    Signature* sig = nullptr;
+    Signature (*make_signature)(std::string display) = nullptr;
+};
+
+template <class F>
+struct ConstructorSite {
+    using Params = typename body_traits<F>::params;
+    using T = typename body_traits<F>::result;
+    static inline Signature sig;
+    static T make(PyObject* args, PyObject* kwargs) { return Binder<Params>::call(sig, args, kwargs, F{}); }
+};
+
+// A constructor: body(py::Arg<...>...) -> T.
+template <class F>
+Constructor<typename body_traits<F>::result> constructor(F) {
+    check_body<F>();
+    return {&ConstructorSite<F>::make, &ConstructorSite<F>::sig, &Binder<typename ConstructorSite<F>::Params>::signature};
+}
+
+// The class of record T, from a spec written with designated initializers:
+//
+//     static py::Class<Variable> c({
+//         .name = "Variable",
+//         .attributes = {py::writable<&Variable::name>("name")},
+//         .ctor = py::constructor([](py::Arg<std::string, "name"> name) { return Variable{name.value}; }),
+//     });
 template <class T>
 class Class : public ClassBase {
 public:
-    using Ctor = T (*)(const Args&);
     using Repr = std::string (*)(const T&);
 
     struct Spec {
         const char* name;
-        const char* signature;  // "(name, domain)", or nullptr for no constructor
-        const char* prose;
-        std::vector<Attribute> attributes;
-        std::vector<MethodSpec<T>> methods;
-        Ctor ctor = nullptr;
+        const char* prose = "";
+        std::vector<Attribute> attributes = {};
+        std::vector<MethodSpec<T>> methods = {};
+        Constructor<T> ctor = {};  // none: the class refuses to be called
         Repr repr = nullptr;
     };
 
-    explicit Class(Spec spec)
-        : ClassBase(spec.name, spec.signature, spec.prose), spec_(std::move(spec)) {
+    static_assert(is_record<T>, "declare the record of every class in types_py.h");
+
+    explicit Class(Spec spec) : ClassBase(spec.name, constructor_signature(spec), spec.prose), spec_(std::move(spec)) {
         self_ = this;
     }
 
 private:
-    struct BoundMethod {
-        Signature sig;
-        std::string doc;
-        std::string name;
-        typename MethodSpec<T>::Body body;
-    };
-
     static inline Class* self_ = nullptr;
 
+    static const Signature* constructor_signature(const Spec& spec) {
+        if (!spec.ctor.make) return nullptr;
+        *spec.ctor.sig = spec.ctor.make_signature(std::string(spec.name) + ".__new__()");
+        return spec.ctor.sig;
+    }
+
     static PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
-        return guard([&] {
-            Args a(self_->ctor_sig_, args, kwargs);
-            return new_instance<T>(self_->spec_.ctor(a));
-        });
+        return guard([&] { return new_instance<T>(self_->spec_.ctor.make(args, kwargs)); });
     }
 
     static PyObject* repr_impl(PyObject* self) {
@@ -623,41 +830,19 @@ private:
         });
     }
 
-    template <std::size_t I>
-    static PyObject* method_trampoline(PyObject* self, PyObject* args, PyObject* kwargs) {
-        return guard([&] {
-            auto* inst = instance_of<T>(self);
-            SharedBorrow b(inst->borrow);
-            const BoundMethod& m = self_->methods_[I];
-            Args a(m.sig, args, kwargs);
-            return m.body(inst->value, a);
-        });
-    }
-
-    template <std::size_t... I>
-    static constexpr std::array<PyCFunctionWithKeywords, sizeof...(I)> trampolines(std::index_sequence<I...>) {
-        return {&method_trampoline<I>...};
-    }
-
     PyTypeObject* create_type() override {
-        static constexpr auto table = trampolines(std::make_index_sequence<8>{});
-        methods_.clear();
-        methods_.reserve(spec_.methods.size());
-        for (const auto& m : spec_.methods) {
-            std::string_view sig(m.signature);
-            std::size_t paren = sig.find('(');
-            BoundMethod bm;
-            bm.name = std::string(sig.substr(0, paren));
-            bm.sig = Signature::parse(sig.substr(paren), name_ + "." + bm.name + "()");
-            bm.doc = std::string(sig) + "\n--\n\n" + m.prose;
-            bm.body = m.body;
-            methods_.push_back(std::move(bm));
-        }
+        method_docs_.clear();
         method_defs_.clear();
-        for (std::size_t i = 0; i < methods_.size(); ++i) {
-            method_defs_.push_back({methods_[i].name.c_str(), reinterpret_cast<PyCFunction>(
-                                                                  reinterpret_cast<void (*)()>(table.at(i))),
-                                    METH_VARARGS | METH_KEYWORDS, methods_[i].doc.c_str()});
+        for (const auto& m : spec_.methods) {
+            *m.sig = m.make_signature(name_ + "." + m.name + "()");
+            const std::string& params = m.sig->text;
+            method_docs_.push_back(std::string(m.name) + "($self" + (params.empty() ? "" : ", ") + params + ")\n--\n\n" +
+                                   m.prose);
+        }
+        for (std::size_t i = 0; i < spec_.methods.size(); ++i) {
+            method_defs_.push_back({spec_.methods[i].name,
+                                    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(spec_.methods[i].entry)),
+                                    METH_VARARGS | METH_KEYWORDS, method_docs_[i].c_str()});
         }
         method_defs_.push_back({nullptr, nullptr, 0, nullptr});
         getset_defs_.clear();
@@ -667,7 +852,7 @@ private:
         getset_defs_.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
 
         std::vector<PyType_Slot> slots;
-        slots.push_back({Py_tp_new, reinterpret_cast<void*>(spec_.ctor ? &construct : &no_constructor)});
+        slots.push_back({Py_tp_new, reinterpret_cast<void*>(spec_.ctor.make ? &construct : &no_constructor)});
         slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc<T>)});
         if (spec_.repr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(&repr_impl)});
         PyTypeObject* tp = create_from(std::move(slots), static_cast<int>(sizeof(Instance<T>)), getset_defs_,
@@ -678,7 +863,7 @@ private:
     }
 
     Spec spec_;
-    std::vector<BoundMethod> methods_;
+    std::vector<std::string> method_docs_;
     std::vector<PyMethodDef> method_defs_;
     std::vector<PyGetSetDef> getset_defs_;
 };

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "messages.h"
+
 namespace talvo {
 
 // An internal fault: the call cannot continue (an index that does not fit the
@@ -38,16 +40,15 @@ struct InvalidInput : Error {
 [[noreturn]] inline void panic(const std::string& message) { throw Panic(message); }
 
 [[noreturn]] inline void index_fault(std::uint64_t len, std::uint64_t index) {
-    throw Panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
-                std::to_string(index));
+    throw Panic(messages::index_out_of_bounds(len, index));
 }
 
 // The fault of comparing values that have no order (a NaN) where an order is
 // required.
-[[noreturn]] inline void unordered_fault() { throw Panic("called `Option::unwrap()` on a `None` value"); }
+[[noreturn]] inline void unordered_fault() { throw Panic(messages::kUnwrapNone); }
 
 // The fault of multiplying or adding sizes past 64 bits.
-[[noreturn]] inline void capacity_overflow() { throw Panic("capacity overflow"); }
+[[noreturn]] inline void capacity_overflow() { throw Panic(messages::kCapacityOverflow); }
 
 // Refuses, with std::bad_alloc (MemoryError in Python), a buffer of
 // count * elem_size bytes that the machine cannot hold: more than the memory

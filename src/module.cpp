@@ -28,7 +28,7 @@ void add_object(PyObject* module, PyObject* obj) {
         }
     }
     Ref all_ref(all);
-    if (!PyList_Check(all)) py::raise_type_error("'" + py::type_name(all) + "' object cannot be converted to 'PyList'");
+    if (!PyList_Check(all)) py::raise_type_error(messages::cannot_convert(py::type_name(all), messages::kTargetList));
     if (PyList_Append(all, name.get()) < 0) py::throw_error();
     if (PyObject_SetAttr(module, name.get(), obj) < 0) py::throw_error();
 }

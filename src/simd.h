@@ -37,12 +37,28 @@
 #define TALVO_SIMD_X86 0
 #endif
 
+// Kernel bodies are always inlined into the variant that calls them, so
+// they are compiled for that variant's instruction set: a helper left out of
+// line would be shared by all variants and compiled for the generic one.
+// TALVO_LAMBDA_INLINE goes after a lambda's parameter list.
 #if defined(__GNUC__) || defined(__clang__)
 #define TALVO_INLINE inline __attribute__((always_inline))
+#define TALVO_LAMBDA_INLINE __attribute__((always_inline))
 #elif defined(_MSC_VER)
 #define TALVO_INLINE __forceinline
+#define TALVO_LAMBDA_INLINE
 #else
 #define TALVO_INLINE inline
+#define TALVO_LAMBDA_INLINE
+#endif
+
+// Before a loop over a kernel's accumulators: unrolled, they stay in registers.
+#if defined(__clang__)
+#define TALVO_UNROLL _Pragma("unroll")
+#elif defined(__GNUC__)
+#define TALVO_UNROLL _Pragma("GCC unroll 16")
+#else
+#define TALVO_UNROLL
 #endif
 
 namespace talvo::simd {
@@ -143,6 +159,35 @@ TALVO_INLINE Vec<W> select(Vec<W> mask, Vec<W> a, Vec<W> b) {
 template <unsigned W>
 TALVO_INLINE double lane(Vec<W> v, unsigned k) {
     return v[k];
+}
+
+// Rounds each lane half away from zero (as round() does) and writes the
+// results as 64-bit integers to out[0 .. W). Exact for magnitudes below
+// 2^51; returns a lane mask of the lanes within that range (NaN is not), the
+// others are left for the caller to redo.
+template <unsigned W>
+TALVO_INLINE Vec<W> round_half_away(Vec<W> s, std::int64_t* out) {
+    using I = Ints<W>;
+    const Vec<W> a = (Vec<W>)((I)s & (I{} + 0x7FFFFFFFFFFFFFFFLL));
+    const Vec<W> in_range = (Vec<W>)(I)(a < splat<W>(0x1p51));
+    const Vec<W> big = splat<W>(0x1p52), one = splat<W>(1.0);
+    Vec<W> t = (a + big) - big;                                // nearest integer, ties to even
+    t = t - (Vec<W>)((I)(t > a) & (I)one);                     // floor(a)
+    t = t + (Vec<W>)((I)(a - t >= splat<W>(0.5)) & (I)one);    // halves away from zero
+    const I magnitude = (I)(t + big) - (I)big;                  // the integer in the mantissa
+    const I negative = (I)(s < splat<W>(0.0));
+    const I key = (magnitude ^ negative) - negative;
+    std::memcpy(out, &key, sizeof key);
+    return in_range;
+}
+
+// True when every lane of a lane mask is set.
+template <unsigned W>
+TALVO_INLINE bool all_lanes(Vec<W> mask) {
+    const Ints<W> m = (Ints<W>)mask;
+    long long all = -1;
+    for (unsigned k = 0; k < W; ++k) all &= m[k];
+    return all == -1;
 }
 
 // Four lanes picked from x (indices 0-3) and y (indices 4-7), as one
@@ -254,6 +299,29 @@ TALVO_INLINE Vec<W> select(Vec<W> mask, Vec<W> a, Vec<W> b) {
 template <unsigned W>
 TALVO_INLINE double lane(Vec<W> v, unsigned k) {
     return v.v[k];
+}
+
+template <unsigned W>
+TALVO_INLINE Vec<W> round_half_away(Vec<W> s, std::int64_t* out) {
+    Vec<W> in_range;
+    for (unsigned k = 0; k < W; ++k) {
+        const double a = s.v[k] < 0 ? -s.v[k] : s.v[k];
+        const bool ok = a < 0x1p51;
+        in_range.v[k] = detail::from_bits(ok ? ~std::uint64_t{0} : 0);
+        if (!ok) continue;
+        double t = static_cast<double>(static_cast<std::int64_t>(a));  // floor(a) in this range
+        if (a - t >= 0.5) t += 1.0;
+        const std::int64_t m = static_cast<std::int64_t>(t);
+        out[k] = s.v[k] < 0 ? -m : m;
+    }
+    return in_range;
+}
+template <unsigned W>
+TALVO_INLINE bool all_lanes(Vec<W> mask) {
+    for (unsigned k = 0; k < W; ++k) {
+        if (!detail::bits(mask.v[k])) return false;
+    }
+    return true;
 }
 
 template <int A, int B, int C, int D>

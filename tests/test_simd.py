@@ -73,7 +73,11 @@ def test_value_is_read_once_at_import():
 
 # --- the bit-for-bit comparisons, on whichever set this process runs ----------
 
-SPECIAL = [0.0, -0.0, 0.1, 0.2, 0.3, -1.0, 1e-10, 5e-10, -5e-10, 1.5e-9, 1e16, -1e16, 3.0]
+# Ties, signed zeros, energies on halves of the 1e-9 grid, and magnitudes on
+# both sides of where the vector rounding of keys hands over to the exact
+# scalar rule (|E| * 1e9 = 2^51, E about 2.2518e6).
+SPECIAL = [0.0, -0.0, 0.1, 0.2, 0.3, -1.0, 1e-10, 5e-10, -5e-10, 1.5e-9, -2.5e-9, 1e16, -1e16, 3.0,
+           2251799.8, -2251799.8, 2251799.9, 1125899.9]
 NON_FINITE = [math.inf, -math.inf, math.nan]
 
 
@@ -116,6 +120,34 @@ def test_this_set_matches_the_models():
         graph = sim.LogicalGraph([sim.Variable(v, "spin") for v in names],
                                  [sim.Interaction(i, j, w) for i, j, w in inter])
         assert sim.IsingSimulator().solve_exact(graph) == models.model_solve(names, inter), (names, inter)
+
+
+def test_this_set_matches_the_models_on_larger_cases():
+    rng = random.Random(17)
+    # Many terms (several 64-term words of the per-block term set), and a
+    # spectrum whose keys span the whole 64-bit range over enough assignments
+    # to be dealt into several buckets.
+    n = 9
+    terms = qubo_terms(rng, n, 150, SPECIAL)
+    assert_same_spectrum(talvo_core.qubo_energy_spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
+    n = 13
+    terms = qubo_terms(rng, n, 12, SPECIAL) + [((3, 11), math.inf), ((12, 12), -math.inf), ((5, 5), 1.0)]
+    assert_same_spectrum(talvo_core.qubo_energy_spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
+    n = 14  # several buckets whose keys differ in fewer than 32 bits
+    terms = [((rng.randrange(n), rng.randrange(n)), rng.uniform(-0.5, 0.5)) for _ in range(20)]
+    assert_same_spectrum(talvo_core.qubo_energy_spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
+    # Couplings only: a configuration and its complement have the same sum, so
+    # the first lowest one lies in the lower half; small integer weights make
+    # many ties across that boundary.
+    for n in [6, 9, 12]:
+        names = [f"v{k}" for k in range(n)]
+        inter = [(rng.choice(names), rng.choice(names), float(rng.randint(-2, 2))) for _ in range(3 * n)]
+        inter = [(i, j, w) for i, j, w in inter if i != j]
+        graph = sim.LogicalGraph([sim.Variable(v, "spin") for v in names],
+                                 [sim.Interaction(i, j, w) for i, j, w in inter])
+        assert sim.IsingSimulator().solve_exact(graph) == models.model_solve(names, inter), inter
+        dj = [((names.index(i), names.index(j)), w + 0.25) for i, j, w in inter]
+        assert models.bits_of(talvo_core.exact_ising_norm([], dj, n)) == models.bits_of(models.model_norm([], dj, n))
 
 
 def test_this_set_runs_circuits_like_the_model():

@@ -28,24 +28,36 @@ def plain(value):
 
 
 def calls():
+    """Every callable entry of the module (functions, constructors, methods),
+    as (label, callable returning a fresh bound entry, args factory)."""
     out = []
-    for path, args in fuzzing.FUNCTIONS.items():
-        fn = fuzzing._resolve(path)
-        if fn is not None:
-            out.append((path, fn, args))
+    for label, get, args, inst_spec in fuzzing.targets():
+        if inst_spec is None:
+            out.append((label, get, args))
+        else:
+            make, method = inst_spec
+            out.append((label, lambda m=make, me=method: getattr(m(), me), args))
     return out
+
+
+def outcome(get, args):
+    """The result in comparable form, or the error it raised."""
+    try:
+        return repr(plain(get()(*args())))
+    except Exception as e:
+        return f"raises {type(e).__name__}: {e}"
 
 
 def test_threads_get_the_same_results():
     cases = calls()
-    expected = {path: repr(plain(fn(*args()))) for path, fn, args in cases}
+    expected = {path: outcome(get, args) for path, get, args in cases}
     errors = []
 
     def worker(seed):
         try:
             for round_ in range(30):
-                for path, fn, args in cases[seed % 3:] + cases[:seed % 3]:
-                    got = repr(plain(fn(*args())))
+                for path, get, args in cases[seed % 3:] + cases[:seed % 3]:
+                    got = outcome(get, args)
                     if got != expected[path]:
                         errors.append((path, got))
         except BaseException as e:  # noqa: B036
@@ -66,12 +78,12 @@ def test_threads_get_the_same_results():
 @pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_forked_child_can_use_the_module():
     cases = calls()
-    expected = [repr(plain(fn(*args()))) for _, fn, args in cases]
+    expected = [outcome(get, args) for _, get, args in cases]
     r, w = os.pipe()
     pid = os.fork()
     if pid == 0:
         try:
-            got = [repr(plain(fn(*args()))) for _, fn, args in cases]
+            got = [outcome(get, args) for _, get, args in cases]
             os.write(w, b"ok" if got == expected else b"mismatch")
         finally:
             os._exit(0)

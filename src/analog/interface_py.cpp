@@ -1,26 +1,22 @@
 // Python classes of the analog intermediate records. Nothing in the module
 // creates them; their attributes read and replace whole lists of floats.
 #include "analog/interface.h"
-#include "boundary.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
 py::Member& member_ContinuousFieldIR() {
     static py::Class<analog::ContinuousFieldIR> c({
-        "ContinuousFieldIR",
-        nullptr,
-        "",
-        {py::writable<&analog::ContinuousFieldIR::data>("data")},
+        .name = "ContinuousFieldIR",
+        .attributes = {py::writable<&analog::ContinuousFieldIR::data>("data")},
     });
     return c;
 }
 
 py::Member& member_HardwareDeltaModel() {
     static py::Class<analog::HardwareDeltaModel> c({
-        "HardwareDeltaModel",
-        nullptr,
-        "",
-        {py::writable<&analog::HardwareDeltaModel::calibration_data>("calibration_data")},
+        .name = "HardwareDeltaModel",
+        .attributes = {py::writable<&analog::HardwareDeltaModel::calibration_data>("calibration_data")},
     });
     return c;
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sim/ising_backend.h"
+#include "sim/ising.h"
 
 namespace talvo::analog {
 

@@ -1,59 +1,51 @@
 // Python classes of the neutral-atom compiler and its records.
 #include "analog/neutral_atom.h"
-#include "boundary.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
-using py::Args;
+using analog::NeutralAtomCompiler;
+using analog::RydbergControlParameters;
+using analog::SpatialCoordinates;
+using py::Arg;
 using py::to_py;
 
 py::Member& member_RydbergControlParameters() {
-    static py::Class<analog::RydbergControlParameters> c({
-        "RydbergControlParameters",
-        "(omega, delta, atom_positions)",
-        "",
-        {py::readonly<&analog::RydbergControlParameters::omega>("omega"),
-         py::readonly<&analog::RydbergControlParameters::delta>("delta"),
-         py::readonly<&analog::RydbergControlParameters::atom_positions>("atom_positions")},
-        {},
-        [](const Args& a) {
-            auto omega = a.get<std::vector<double>>(0);
-            auto delta = a.get<std::vector<double>>(1);
-            auto positions = a.get<std::vector<analog::SpatialCoordinates>>(2);
-            return analog::RydbergControlParameters{std::move(omega), std::move(delta), std::move(positions)};
-        },
+    static py::Class<RydbergControlParameters> c({
+        .name = "RydbergControlParameters",
+        .attributes = {py::readonly<&RydbergControlParameters::omega>("omega"),
+                       py::readonly<&RydbergControlParameters::delta>("delta"),
+                       py::readonly<&RydbergControlParameters::atom_positions>("atom_positions")},
+        .ctor = py::constructor([](Arg<std::vector<double>, "omega"> omega, Arg<std::vector<double>, "delta"> delta,
+                                   Arg<std::vector<SpatialCoordinates>, "atom_positions"> positions) {
+            return RydbergControlParameters{std::move(omega.value), std::move(delta.value),
+                                            std::move(positions.value)};
+        }),
     });
     return c;
 }
 
 py::Member& member_SpatialCoordinates() {
-    static py::Class<analog::SpatialCoordinates> c({
-        "SpatialCoordinates",
-        nullptr,
-        "",
-        {py::readonly<&analog::SpatialCoordinates::x>("x"), py::readonly<&analog::SpatialCoordinates::y>("y")},
+    static py::Class<SpatialCoordinates> c({
+        .name = "SpatialCoordinates",
+        .attributes = {py::readonly<&SpatialCoordinates::x>("x"), py::readonly<&SpatialCoordinates::y>("y")},
     });
     return c;
 }
 
 py::Member& member_NeutralAtomCompiler() {
-    static py::Class<analog::NeutralAtomCompiler> c({
-        "NeutralAtomCompiler",
-        "()",
-        "",
-        {},
-        {{"map_to_spatial_geometry($self, graph)", "",
-          [](const analog::NeutralAtomCompiler&, const Args& a) -> PyObject* {
-              auto graph = a.get<sim::LogicalGraph>(0);
-              return to_py(analog::map_to_spatial_geometry(graph.variables.size()));
-          }},
-         {"generate_rydberg_controls($self, graph, coords)", "",
-          [](const analog::NeutralAtomCompiler&, const Args& a) -> PyObject* {
-              a.get<sim::LogicalGraph>(0);  // checked, then not read
-              auto coords = a.get<std::vector<analog::SpatialCoordinates>>(1);
-              return to_py(analog::generate_rydberg_controls(std::move(coords)));
-          }}},
-        [](const Args&) { return analog::NeutralAtomCompiler{}; },
+    static py::Class<NeutralAtomCompiler> c({
+        .name = "NeutralAtomCompiler",
+        .methods = {py::method("map_to_spatial_geometry", "",
+                               [](const NeutralAtomCompiler&, Arg<sim::LogicalGraph, "graph"> graph) -> PyObject* {
+                                   return to_py(analog::map_to_spatial_geometry(graph.value.variables.size()));
+                               }),
+                    py::method("generate_rydberg_controls", "",
+                               [](const NeutralAtomCompiler&, Arg<sim::LogicalGraph, "graph">,  // checked, not read
+                                  Arg<std::vector<SpatialCoordinates>, "coords"> coords) -> PyObject* {
+                                   return to_py(analog::generate_rydberg_controls(std::move(coords.value)));
+                               })},
+        .ctor = py::constructor([] { return NeutralAtomCompiler{}; }),
     });
     return c;
 }

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "sim/ising_backend.h"
+#include "sim/ising.h"
 
 namespace talvo::analog {
 

@@ -1,41 +1,34 @@
 // Python classes of the photonic compiler and its result record.
 #include "analog/photonic.h"
-#include "boundary.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
-using py::Args;
-using py::to_py;
+using analog::PhotonicCompiler;
+using analog::PhotonicGBSParameters;
+using py::Arg;
 
 py::Member& member_PhotonicGBSParameters() {
-    static py::Class<analog::PhotonicGBSParameters> c({
-        "PhotonicGBSParameters",
-        "(adjacency_matrix, phases)",
-        "",
-        {py::readonly<&analog::PhotonicGBSParameters::adjacency_matrix>("adjacency_matrix"),
-         py::readonly<&analog::PhotonicGBSParameters::phases>("phases")},
-        {},
-        [](const Args& a) {
-            auto adjacency = a.get<std::vector<std::vector<double>>>(0);
-            auto phases = a.get<std::vector<double>>(1);
-            return analog::PhotonicGBSParameters{std::move(adjacency), std::move(phases)};
-        },
+    static py::Class<PhotonicGBSParameters> c({
+        .name = "PhotonicGBSParameters",
+        .attributes = {py::readonly<&PhotonicGBSParameters::adjacency_matrix>("adjacency_matrix"),
+                       py::readonly<&PhotonicGBSParameters::phases>("phases")},
+        .ctor = py::constructor([](Arg<std::vector<std::vector<double>>, "adjacency_matrix"> adjacency,
+                                   Arg<std::vector<double>, "phases"> phases) {
+            return PhotonicGBSParameters{std::move(adjacency.value), std::move(phases.value)};
+        }),
     });
     return c;
 }
 
 py::Member& member_PhotonicCompiler() {
-    static py::Class<analog::PhotonicCompiler> c({
-        "PhotonicCompiler",
-        "()",
-        "",
-        {},
-        {{"build_arrazola_bromley_encoding($self, graph)", "",
-          [](const analog::PhotonicCompiler&, const Args& a) -> PyObject* {
-              auto graph = a.get<sim::LogicalGraph>(0);
-              return to_py(analog::build_arrazola_bromley_encoding(graph));
-          }}},
-        [](const Args&) { return analog::PhotonicCompiler{}; },
+    static py::Class<PhotonicCompiler> c({
+        .name = "PhotonicCompiler",
+        .methods = {py::method("build_arrazola_bromley_encoding", "",
+                               [](const PhotonicCompiler&, Arg<sim::LogicalGraph, "graph"> graph) -> PyObject* {
+                                   return py::to_py(analog::build_arrazola_bromley_encoding(graph.value));
+                               })},
+        .ctor = py::constructor([] { return PhotonicCompiler{}; }),
     });
     return c;
 }

@@ -1,12 +1,12 @@
 // Python bindings of the circuit-cutting records and reconstruction.
-#include "boundary.h"
 #include "cutting/reconstruct.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
 using cutting::SampleCoefficient;
 using cutting::SubcircuitSampleCounts;
-using py::Args;
+using py::Arg;
 using py::Ref;
 
 namespace {
@@ -37,30 +37,28 @@ py::Attribute computed(const char* name) {
 
 py::Member& member_SampleCoefficient() {
     static py::Class<SampleCoefficient> c({
-        "SampleCoefficient",
-        "(sample_index, coefficient)",
+        .name = "SampleCoefficient",
+        .prose =
         "The real-valued coefficient of one joint QPD sample.\n\n"
         "As produced by `qiskit_addon_cutting.generate_cutting_experiments`: the first element\n"
         "of each `(coefficient, WeightType)` tuple it returns.",
-        {
+        .attributes = {
             py::readonly<&SampleCoefficient::sample_index>("sample_index"),
             py::readonly<&SampleCoefficient::coefficient>("coefficient"),
         },
-        {},
-        [](const Args& a) -> SampleCoefficient {
-            auto sample_index = a.get<std::uint64_t>(0);
-            auto coefficient = a.get<double>(1);
-            return {sample_index, coefficient};
-        },
-        [](const SampleCoefficient& c) { return cutting::repr(c); },
+        .ctor = py::constructor(
+            [](Arg<std::uint64_t, "sample_index"> sample_index, Arg<double, "coefficient"> coefficient) {
+                return SampleCoefficient{sample_index.value, coefficient.value};
+            }),
+        .repr = [](const SampleCoefficient& c) { return cutting::repr(c); },
     });
     return c;
 }
 
 py::Member& member_SubcircuitSampleCounts() {
     static py::Class<SubcircuitSampleCounts> c({
-        "SubcircuitSampleCounts",
-        "(sample_index, subcircuit_label, counts, shots)",
+        .name = "SubcircuitSampleCounts",
+        .prose =
         "One real measurement-count histogram from one sub-circuit run on real hardware for\n"
         "one joint QPD sample.\n\n"
         "`counts` maps a bitstring, the sub-circuit's classical registers\n"
@@ -68,33 +66,31 @@ py::Member& member_SubcircuitSampleCounts() {
         "to its shot count. The per-shot parity of the combined register reproduces\n"
         "`qpd_factor * obs_outcome` of `qiskit_addon_cutting.reconstruct_expectation_values`,\n"
         "because (-1)^popcount(qpd) * (-1)^popcount(obs) = (-1)^popcount(qpd ++ obs).",
-        {
+        .attributes = {
             computed<&label_of>("subcircuit_label"),
             computed<&counts_dict>("counts"),
             computed<&sample_of>("sample_index"),
             computed<&shots_of>("shots"),
         },
-        {},
-        [](const Args& a) -> SubcircuitSampleCounts {
-            auto sample_index = a.get<std::uint64_t>(0);
-            auto label = a.get<std::string>(1);
-            auto counts = a.get<py::Dict<std::string, std::uint64_t>>(2);
-            auto shots = a.get<std::uint64_t>(3);
+        .ctor = py::constructor([](Arg<std::uint64_t, "sample_index"> sample_index,
+                                   Arg<std::string, "subcircuit_label"> label,
+                                   Arg<py::Dict<std::string, std::uint64_t>, "counts"> counts,
+                                   Arg<std::uint64_t, "shots"> shots) {
             auto body = std::make_shared<cutting::SampleCounts>();
-            body->subcircuit_label = std::move(label);
-            body->counts = cutting::Histogram(counts.items);
-            body->sample_index = sample_index;
-            body->shots = shots;
-            return {std::move(body)};
-        },
-        [](const SubcircuitSampleCounts& c) { return cutting::repr(c); },
+            body->subcircuit_label = std::move(label.value);
+            body->counts = cutting::Histogram(counts.value.items);
+            body->sample_index = sample_index.value;
+            body->shots = shots.value;
+            return SubcircuitSampleCounts{std::move(body)};
+        }),
+        .repr = [](const SubcircuitSampleCounts& c) { return cutting::repr(c); },
     });
     return c;
 }
 
 py::Member& member_reconstruct_expectation() {
     static py::Function f(
-        "reconstruct_expectation(counts, coefficients, subcircuit_labels)",
+        "reconstruct_expectation",
         "Reconstruct the expectation value of a cut circuit from its sub-circuit histograms.\n\n"
         "<O> = sum over samples of coefficient[sample] * prod over sub-circuits of\n"
         "<O>(sub-circuit, sample), where <O>(sub-circuit, sample) is the parity-signed\n"
@@ -104,11 +100,10 @@ py::Member& member_reconstruct_expectation() {
         "one matching SubcircuitSampleCounts must be present in `counts`: a missing or\n"
         "duplicate entry raises ValueError instead of silently contributing zero.\n"
         "The outer sum over samples is computed in parallel and added in coefficient order.",
-        [](const Args& a) -> PyObject* {
-            auto counts = a.get<std::vector<SubcircuitSampleCounts>>(0);
-            auto coefficients = a.get<std::vector<SampleCoefficient>>(1);
-            auto labels = a.get<std::vector<std::string>>(2);
-            return py::to_py(cutting::reconstruct_expectation(counts, coefficients, labels));
+        [](Arg<std::vector<SubcircuitSampleCounts>, "counts"> counts,
+           Arg<std::vector<SampleCoefficient>, "coefficients"> coefficients,
+           Arg<std::vector<std::string>, "subcircuit_labels"> labels) -> PyObject* {
+            return py::to_py(cutting::reconstruct_expectation(counts.value, coefficients.value, labels.value));
         });
     return f;
 }

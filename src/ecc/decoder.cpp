@@ -51,16 +51,28 @@ unsigned parity(std::uint64_t x) { return static_cast<unsigned>(__builtin_parity
 
 // The XOR of bit_coord[t] over the set bits t of every value below 2^bits,
 // and its number of set bits.
-void fill_split(const std::uint32_t* bit_coord, unsigned bits, std::vector<std::uint32_t>& coord,
-                std::vector<std::uint32_t>& weight) {
-    std::size_t size = std::size_t{1} << bits;
-    coord.assign(size, 0);
-    weight.assign(size, 0);
-    for (std::size_t x = 1; x < size; ++x) {
-        coord[x] = coord[x & (x - 1)] ^ bit_coord[std::countr_zero(x)];
-        weight[x] = weight[x >> 1] + static_cast<std::uint32_t>(x & 1);
+struct HalfTable {
+    std::vector<std::uint32_t> coord, weight;
+
+    HalfTable(const std::uint32_t* bit_coord, unsigned bits)
+        : coord(std::size_t{1} << bits, 0), weight(std::size_t{1} << bits, 0) {
+        for (std::size_t x = 1; x < coord.size(); ++x) {
+            coord[x] = coord[x & (x - 1)] ^ bit_coord[std::countr_zero(x)];
+            weight[x] = weight[x >> 1] + static_cast<std::uint32_t>(x & 1);
+        }
     }
-}
+};
+
+// The tables of an n-bit pattern split into its low kSplit bits (or all n
+// when fewer) and the remaining high bits; bit t of the pattern has the
+// coordinates bit_coord[t].
+struct SplitTables {
+    unsigned lo_bits, hi_bits;
+    HalfTable lo, hi;
+
+    SplitTables(const std::uint32_t* bit_coord, unsigned n)
+        : lo_bits(std::min(n, kSplit)), hi_bits(n - lo_bits), lo(bit_coord, lo_bits), hi(bit_coord + lo_bits, hi_bits) {}
+};
 
 }  // namespace
 
@@ -106,25 +118,23 @@ DecoderTable::DecoderTable(unsigned n, const std::vector<Mask>& masks) : n_(n), 
     // Counter bit t stands for data qubit n-1-t.
     std::vector<std::uint32_t> counter_coord(n);
     for (unsigned t = 0; t < n; ++t) counter_coord[t] = coord_[n - 1 - t];
-    const unsigned lo_bits = std::min(n, kSplit), hi_bits = n - lo_bits;
-    std::vector<std::uint32_t> lo_coord, lo_weight, hi_coord, hi_weight;
-    fill_split(counter_coord.data(), lo_bits, lo_coord, lo_weight);
-    fill_split(counter_coord.data() + lo_bits, hi_bits, hi_coord, hi_weight);
+    const SplitTables split(counter_coord.data(), n);
+    const unsigned lo_bits = split.lo_bits;
 
     struct Entry {
         std::uint32_t coord, key;
     };
-    const std::size_t lo_size = std::size_t{1} << lo_bits, hi_size = std::size_t{1} << hi_bits;
+    const std::size_t lo_size = split.lo.coord.size(), hi_size = split.hi.coord.size();
     std::vector<Entry> lo(lo_size);
     for (std::size_t x = 0; x < lo_size; ++x)
-        lo[x] = {lo_coord[x], (lo_weight[x] << kWeightShift) | static_cast<std::uint32_t>(x)};
+        lo[x] = {split.lo.coord[x], (split.lo.weight[x] << kWeightShift) | static_cast<std::uint32_t>(x)};
 
     std::uint32_t* slots = slots_.data();
     const Entry* lo_end = lo.data() + lo_size;
     for (std::size_t hi = 0; hi < hi_size; ++hi) {
         if ((hi & 63) == 0) poll_interrupt();
-        const std::uint32_t base_coord = hi_coord[hi];
-        const std::uint32_t base_key = (hi_weight[hi] << kWeightShift) | static_cast<std::uint32_t>(hi << lo_bits);
+        const std::uint32_t base_coord = split.hi.coord[hi];
+        const std::uint32_t base_key = (split.hi.weight[hi] << kWeightShift) | static_cast<std::uint32_t>(hi << lo_bits);
         for (const Entry* e = lo.data(); e != lo_end; ++e) {
             std::uint32_t& slot = slots[base_coord ^ e->coord];
             const std::uint32_t key = base_key + e->key;
@@ -162,16 +172,15 @@ double DecoderTable::failure_sum(Mask logical, const std::vector<double>& weight
     // Here bit i of the pattern is data qubit i. Split tables carry the
     // coordinates with the parity of the overlap with the logical support in
     // bit 31 (coordinates have at most 26 bits).
-    const unsigned lo_bits = std::min(n, kSplit), hi_bits = n - lo_bits;
-    std::vector<std::uint32_t> lo_coord, lo_weight, hi_coord, hi_weight;
-    fill_split(coord_.data(), lo_bits, lo_coord, lo_weight);
-    fill_split(coord_.data() + lo_bits, hi_bits, hi_coord, hi_weight);
+    const SplitTables split(coord_.data(), n);
+    const unsigned lo_bits = split.lo_bits;
     struct Entry {
         std::uint32_t value, weight;
     };
-    const std::size_t lo_size = std::size_t{1} << lo_bits, hi_size = std::size_t{1} << hi_bits;
+    const std::size_t lo_size = split.lo.coord.size(), hi_size = split.hi.coord.size();
     std::vector<Entry> lo(lo_size);
-    for (std::size_t x = 0; x < lo_size; ++x) lo[x] = {lo_coord[x] | (parity(x & logical) << 31), lo_weight[x]};
+    for (std::size_t x = 0; x < lo_size; ++x)
+        lo[x] = {split.lo.coord[x] | (parity(x & logical) << 31), split.lo.weight[x]};
 
     const std::uint32_t* fails = slots_.data();
     const double* add = addend.data();
@@ -179,8 +188,8 @@ double DecoderTable::failure_sum(Mask logical, const std::vector<double>& weight
     double sum = 0.0;
     for (std::size_t hi = 0; hi < hi_size; ++hi) {
         if ((hi & 63) == 0) poll_interrupt();
-        const std::uint32_t base = hi_coord[hi] | (parity((hi << lo_bits) & logical) << 31);
-        const std::uint32_t base_weight = hi_weight[hi];
+        const std::uint32_t base = split.hi.coord[hi] | (parity((hi << lo_bits) & logical) << 31);
+        const std::uint32_t base_weight = split.hi.weight[hi];
         for (const Entry* e = lo.data(); e != lo_end; ++e) {
             const std::uint32_t v = base ^ e->value;
             const std::uint32_t fail = (v >> 31) ^ fails[v & 0x7FFFFFFFu];

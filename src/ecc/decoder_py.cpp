@@ -1,16 +1,16 @@
 // Python bindings of the lookup decoder and the logical failure probability.
-#include "boundary.h"
 #include "ecc/decoder.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
-using py::Args;
+using py::Arg;
 using py::Ref;
 using py::to_py;
 
 py::Member& member_build_ecc_lookup_table() {
     static py::Function f(
-        "build_ecc_lookup_table(n_data, z_stabilizers)",
+        "build_ecc_lookup_table",
         "Build the minimum-weight syndrome-to-correction lookup table of a surface code\n"
         "patch by exhaustive enumeration over all `2^n_data` X-error patterns.\n\n"
         "Mirrors the table construction of `talvo.ecc.decoder.LookupDecoder`: the\n"
@@ -25,17 +25,15 @@ py::Member& member_build_ecc_lookup_table() {
         "`error_bits[i]` is 1 when data qubit i is in the chosen correction.\n\n"
         "# Errors\n"
         "`SizeViolation` when `n_data > 26` or there are more than 32 stabilizers.",
-        [](const Args& a) -> PyObject* {
-            auto n_data = a.get<std::uint64_t>(0);
-            auto stabilizers = a.get<std::vector<ecc::QubitList>>(1);
-            std::vector<ecc::Mask> masks = ecc::stabilizer_masks(n_data, stabilizers);
-            const unsigned n = static_cast<unsigned>(n_data);
+        [](Arg<std::uint64_t, "n_data"> n_data,
+           Arg<std::vector<ecc::QubitList>, "z_stabilizers"> stabilizers) -> PyObject* {
+            std::vector<ecc::Mask> masks = ecc::stabilizer_masks(n_data.value, stabilizers.value);
+            const unsigned n = static_cast<unsigned>(n_data.value);
             const std::size_t m = masks.size();
             ecc::DecoderTable table(n, masks);
 
-            // Each row becomes a tuple of two lists of small ints, about
-            // 8 * (m + n) + 200 bytes of Python objects.
-            check_allocation(table.size(), 8 * (static_cast<std::uint64_t>(m) + n) + 200);
+            // Each row becomes a tuple of two lists of small ints.
+            check_allocation(table.size(), py::estimate::small_int_list_pair_in_list(m, n));
             Ref rows = py::own(PyList_New(static_cast<Py_ssize_t>(table.size())));
             std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> row{
                 std::vector<std::uint8_t>(m), std::vector<std::uint8_t>(n)};
@@ -54,7 +52,7 @@ py::Member& member_build_ecc_lookup_table() {
 
 py::Member& member_logical_failure_probability() {
     static py::Function f(
-        "logical_failure_probability(n_data, z_stabilizers, logical_z, physical_error_rate)",
+        "logical_failure_probability",
         "Exact logical X-error rate of a surface code patch under independent per-qubit\n"
         "bit-flip noise, decoded with the minimum-weight lookup decoder.\n\n"
         "Brute force over all `2^n_data` error patterns: each pattern is weighted by its\n"
@@ -68,12 +66,9 @@ py::Member& member_logical_failure_probability() {
         "* `physical_error_rate` - flip probability of each data qubit.\n\n"
         "# Errors\n"
         "`SizeViolation` when `n_data > 26` or there are more than 32 stabilizers.",
-        [](const Args& a) -> PyObject* {
-            auto n_data = a.get<std::uint64_t>(0);
-            auto stabilizers = a.get<std::vector<ecc::QubitList>>(1);
-            auto logical_z = a.get<ecc::QubitList>(2);
-            auto p = a.get<double>(3);
-            return to_py(ecc::logical_failure_probability(n_data, stabilizers, logical_z, p));
+        [](Arg<std::uint64_t, "n_data"> n_data, Arg<std::vector<ecc::QubitList>, "z_stabilizers"> stabilizers,
+           Arg<ecc::QubitList, "logical_z"> logical_z, Arg<double, "physical_error_rate"> p) -> PyObject* {
+            return to_py(ecc::logical_failure_probability(n_data.value, stabilizers.value, logical_z.value, p.value));
         });
     return f;
 }

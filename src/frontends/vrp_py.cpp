@@ -3,12 +3,12 @@
 #include <array>
 #include <cstring>
 
-#include "boundary.h"
 #include "frontends/vrp.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
-using py::Args;
+using py::Arg;
 using py::Ref;
 
 namespace {
@@ -47,7 +47,7 @@ PyObject* build_terms_dict(const frontends::VrpTerms& terms) {
 
 py::Member& member_vrp_qubo_terms() {
     static py::Function f(
-        "vrp_qubo_terms(dist, penalty_a, penalty_b)",
+        "vrp_qubo_terms",
         "Build the one-hot tour QUBO of a vehicle-routing / travelling-salesman instance.\n\n"
         "Binary variable x_i_t means \"augmented node i occupies tour position t\". The\n"
         "Hamiltonian, with its constant offsets dropped, is\n\n"
@@ -65,11 +65,9 @@ py::Member& member_vrp_qubo_terms() {
         "A dict {(name_a, name_b): weight}; a key with two equal names is a linear term.\n\n"
         "# Errors\n"
         "ValueError when `dist` is not square.",
-        [](const Args& a) -> PyObject* {
-            auto dist = a.get<std::vector<std::vector<double>>>(0);
-            auto penalty_a = a.get<double>(1);
-            auto penalty_b = a.get<double>(2);
-            frontends::VrpTerms terms = frontends::vrp_qubo_terms(dist, penalty_a, penalty_b);
+        [](Arg<std::vector<std::vector<double>>, "dist"> dist, Arg<double, "penalty_a"> penalty_a,
+           Arg<double, "penalty_b"> penalty_b) -> PyObject* {
+            frontends::VrpTerms terms = frontends::vrp_qubo_terms(dist.value, penalty_a.value, penalty_b.value);
             return build_terms_dict(terms);
         });
     return f;

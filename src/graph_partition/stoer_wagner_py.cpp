@@ -1,14 +1,14 @@
 // Python binding of the Stoer-Wagner bisection.
-#include "boundary.h"
 #include "graph_partition/stoer_wagner.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
-using py::Args;
+using py::Arg;
 
 py::Member& member_stoer_wagner_bisect() {
     static py::Function f(
-        "stoer_wagner_bisect(edges, n_nodes)",
+        "stoer_wagner_bisect",
         "Bisect a weighted undirected graph via the Stoer-Wagner global min-cut.\n\n"
         "# Arguments\n"
         "* `edges` - list of (i, j, weight) tuples, each undirected edge listed once, with\n"
@@ -20,10 +20,8 @@ py::Member& member_stoer_wagner_bisect() {
         "`(cut_weight, side_a)`; `side_b` is the complement of `side_a` in 0 .. n_nodes-1.\n\n"
         "# Errors\n"
         "ValueError if `n_nodes` < 2.",
-        [](const Args& a) -> PyObject* {
-            auto edges = a.get<std::vector<graph_partition::Edge>>(0);
-            auto n_nodes = a.get<std::uint64_t>(1);
-            graph_partition::Bisection b = graph_partition::stoer_wagner_bisect(edges, n_nodes);
+        [](Arg<std::vector<graph_partition::Edge>, "edges"> edges, Arg<std::uint64_t, "n_nodes"> n_nodes) -> PyObject* {
+            graph_partition::Bisection b = graph_partition::stoer_wagner_bisect(edges.value, n_nodes.value);
             return py::to_py(std::make_pair(b.cut_weight, b.side_a));
         });
     return f;

@@ -1,16 +1,15 @@
 // Python binding of the criticality ranking.
-#include "boundary.h"
-#include "qubo_py.h"
 #include "scoring/criticality.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
-using py::Args;
+using py::Arg;
 using py::to_py;
 
 py::Member& member_qubo_criticality() {
     static py::Function f(
-        "qubo_criticality(qubo, n_vars)",
+        "qubo_criticality",
         "Rank QUBO variables by criticality for ECC patch-budget allocation.\n\n"
         "The criticality of a variable is the sum of |w| over the QUBO terms that touch it:\n"
         "a linear term counts once, a quadratic term once for each of its two variables.\n"
@@ -24,10 +23,8 @@ py::Member& member_qubo_criticality() {
         "# Returns\n"
         "A `(qubit_idx, weight)` pair for every index 0..n_vars, sorted descending by weight\n"
         "(equal weights in index order); untouched qubits get 0.0 and sort last.",
-        [](const Args& a) -> PyObject* {
-            auto qubo = a.get<QuboTerms>(0);
-            auto n_vars = a.get<std::uint64_t>(1);
-            return to_py(scoring::qubo_criticality(qubo, n_vars));
+        [](Arg<QuboTerms, "qubo"> qubo, Arg<std::uint64_t, "n_vars"> n_vars) -> PyObject* {
+            return to_py(scoring::qubo_criticality(qubo.value, n_vars.value));
         });
     return f;
 }

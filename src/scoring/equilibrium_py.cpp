@@ -1,6 +1,6 @@
 // Python class of the equilibrium score record.
-#include "boundary.h"
 #include "scoring/equilibrium.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
@@ -8,10 +8,9 @@ using scoring::EquilibriumScore;
 
 py::Member& member_EquilibriumScore() {
     static py::Class<EquilibriumScore> c({
-        "EquilibriumScore",
-        nullptr,
-        "Equilibrium score for a single Stackelberg iteration.",
-        {
+        .name = "EquilibriumScore",
+        .prose = "Equilibrium score for a single Stackelberg iteration.",
+        .attributes = {
             py::readonly<&EquilibriumScore::kappa>(
                 "kappa", "Calibration margin \xce\xba \xe2\x88\x88 [0.0, 1.0]. Higher is more trustworthy."),
             py::readonly<&EquilibriumScore::confidence>("confidence", "Raw confidence from the validator."),
@@ -22,9 +21,7 @@ py::Member& member_EquilibriumScore() {
             py::readonly<&EquilibriumScore::kappa_std>(
                 "kappa_std", "Standard deviation of \xce\xba across all scored iterations (0.0 if < 2)."),
         },
-        {},
-        nullptr,
-        &scoring::equilibrium_repr,
+        .repr = &scoring::equilibrium_repr,
     });
     return c;
 }

@@ -1,18 +1,15 @@
 // Python binding of the qudit register.
-#include "boundary.h"
 #include "sim/qudit.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
 py::Member& member_QuditSimulator() {
     static py::Class<sim::QuditSimulator> c({
-        "QuditSimulator",
-        "(levels, num_sites)",
-        "",
-        {},
-        {{"simulate($self)", "",
-          [](const sim::QuditSimulator& self, const py::Args&) -> PyObject* {
+        .name = "QuditSimulator",
+        .methods = {py::method("simulate", "", [](const sim::QuditSimulator& self) -> PyObject* {
               sim::check_qudit_capacity(self);
+              check_allocation(self.num_sites, py::estimate::kSlot);
               // One zero per site, straight into the result list.
               py::Ref list = py::own(PyList_New(static_cast<Py_ssize_t>(self.num_sites)));
               py::Ref zero = py::own(PyLong_FromLong(0));
@@ -21,13 +18,11 @@ py::Member& member_QuditSimulator() {
                   PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(zero.get()));
               }
               return list.release();
-          }}},
-        [](const py::Args& a) -> sim::QuditSimulator {
-            auto levels = a.get<std::uint64_t>(0);
-            auto num_sites = a.get<std::uint64_t>(1);
-            return {levels, num_sites};
-        },
-        nullptr,
+          })},
+        .ctor = py::constructor(
+            [](py::Arg<std::uint64_t, "levels"> levels, py::Arg<std::uint64_t, "num_sites"> num_sites) {
+                return sim::QuditSimulator{levels.value, num_sites.value};
+            }),
     });
     return c;
 }

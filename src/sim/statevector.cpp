@@ -1,4 +1,4 @@
-#include "sim/statevector_backend.h"
+#include "sim/statevector.h"
 
 #include <algorithm>
 #include <bit>
@@ -210,7 +210,7 @@ struct Kernel {
     // amplitudes in separate vectors.
     struct Matrix4 {
         v4d p00, q00, p01, q01, p10, q10, p11, q11;
-        explicit Matrix4(const double* m)
+        TALVO_INLINE explicit Matrix4(const double* m)
             : p00(splat(m[0])), q00(splat(m[1])), p01(splat(m[2])), q01(splat(m[3])),
               p10(splat(m[4])), q10(splat(m[5])), p11(splat(m[6])), q11(splat(m[7])) {}
 

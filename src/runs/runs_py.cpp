@@ -1,20 +1,19 @@
 // Python binding of the noisy-run simulation.
 #include <array>
 
-#include "boundary.h"
-#include "qubo_py.h"
-#include "validator.h"
+#include "runs/runs.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
-using py::Args;
+using py::Arg;
 using py::Ref;
 
 namespace {
 
 // The runs as a list of lists of int, built straight from the run-major
 // bytes. Every byte value maps to one cached int object.
-PyObject* runs_to_py(const validator::NoisyRuns& runs) {
+PyObject* runs_to_py(const runs::NoisyRuns& runs) {
     std::array<Ref, 256> ints;
     for (int v = 0; v < 256; ++v) ints[static_cast<std::size_t>(v)] = py::own(PyLong_FromLong(v));
     Ref outer = py::own(PyList_New(static_cast<Py_ssize_t>(runs.n_runs)));
@@ -35,7 +34,7 @@ PyObject* runs_to_py(const validator::NoisyRuns& runs) {
 
 py::Member& member_simulate_qubo_runs() {
     static py::Function f(
-        "simulate_qubo_runs(qubo, base_bits, n_runs, noise_level, seed)",
+        "simulate_qubo_runs",
         "Simulate noisy annealer runs around a base assignment of a QUBO.\n\n"
         "Each of the n_runs runs starts from base_bits and flips every bit whose uniform\n"
         "draw u satisfies noise_level > u. All draws come from one SplitMix64 stream seeded\n"
@@ -50,15 +49,16 @@ py::Member& member_simulate_qubo_runs() {
         "* `seed` - 64-bit seed of the random stream.\n\n"
         "# Returns\n"
         "(assignments, energies): one list of bits and one float per run, in run order.",
-        [](const Args& a) -> PyObject* {
-            auto qubo = a.get<QuboTerms>(0);
-            auto base_bits = a.get<std::vector<std::uint8_t>>(1);
-            auto n_runs = a.get<std::uint64_t>(2);
-            auto noise_level = a.get<double>(3);
-            auto seed = a.get<std::uint64_t>(4);
-            validator::NoisyRuns runs = validator::simulate_qubo_runs(qubo, base_bits, n_runs, noise_level, seed);
-            Ref assignments = py::own(runs_to_py(runs));
-            Ref energies = py::own(py::to_py(runs.energies));
+        [](Arg<QuboTerms, "qubo"> qubo, Arg<std::vector<std::uint8_t>, "base_bits"> base_bits,
+           Arg<std::uint64_t, "n_runs"> n_runs, Arg<double, "noise_level"> noise_level,
+           Arg<std::uint64_t, "seed"> seed) -> PyObject* {
+            // Each run becomes a list of small ints and a float.
+            const std::uint64_t result_bytes = py::estimate::small_int_list_in_list(base_bits.value.size()) +
+                                               py::estimate::kFloatInList;
+            runs::NoisyRuns result = runs::simulate_qubo_runs(qubo.value, base_bits.value, n_runs.value,
+                                                              noise_level.value, seed.value, result_bytes);
+            Ref assignments = py::own(runs_to_py(result));
+            Ref energies = py::own(py::to_py(result.energies));
             PyObject* t = py::check(PyTuple_New(2));
             PyTuple_SetItem(t, 0, assignments.release());
             PyTuple_SetItem(t, 1, energies.release());

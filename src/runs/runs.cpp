@@ -1,4 +1,4 @@
-#include "validator.h"
+#include "runs/runs.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,10 +8,11 @@
 #include "errors.h"
 #include "pool.h"
 
-namespace talvo::validator {
+namespace talvo::runs {
 
 NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint8_t>& base_bits,
-                             std::uint64_t n_runs, double noise_level, std::uint64_t seed) {
+                             std::uint64_t n_runs, double noise_level, std::uint64_t seed,
+                             std::uint64_t result_bytes_per_run) {
     // The run list holds one 24-byte list header per run; past the largest
     // signed size it cannot even be described.
     constexpr std::uint64_t kMaxRuns = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) / 24;
@@ -24,9 +25,9 @@ NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint
     if (n != 0 && out.n_runs > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) / n) {
         throw std::bad_alloc();  // more assignment bytes than memory can hold
     }
-    // Each run costs its bits and energy here and a list of n ints and a
-    // float in the Python result: refuse up front what the machine cannot hold.
-    check_allocation(n_runs, 9 * static_cast<std::uint64_t>(n) + 104);
+    // Each run costs its bits and energy here and the caller's bytes for its
+    // result: refuse up front what the machine cannot hold.
+    check_allocation(n_runs, static_cast<std::uint64_t>(n) + sizeof(double) + result_bytes_per_run);
     out.bits.resize(out.n_runs * n);
     out.energies.resize(out.n_runs);
 
@@ -59,4 +60,4 @@ NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint
     return out;
 }
 
-}  // namespace talvo::validator
+}  // namespace talvo::runs

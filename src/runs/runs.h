@@ -10,7 +10,7 @@
 
 #include "qubo.h"
 
-namespace talvo::validator {
+namespace talvo::runs {
 
 // SplitMix64: the state is advanced by the golden-ratio increment once per
 // draw and mixed into the output.
@@ -41,7 +41,11 @@ struct NoisyRuns {
 // The noisy runs of `base_bits` and their energies under `terms` (summed from
 // -0.0). Faults with "capacity overflow" when the run list cannot be sized,
 // and with the index fault of the first out-of-range term when n_runs >= 1.
+// Refuses with std::bad_alloc, before anything is drawn, runs whose bits,
+// energies and `result_bytes_per_run` (what the caller will build from each
+// run) the machine cannot hold.
 NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint8_t>& base_bits,
-                             std::uint64_t n_runs, double noise_level, std::uint64_t seed);
+                             std::uint64_t n_runs, double noise_level, std::uint64_t seed,
+                             std::uint64_t result_bytes_per_run = 0);
 
-}  // namespace talvo::validator
+}  // namespace talvo::runs

@@ -1,6 +1,6 @@
 // Python binding of the dense statevector simulator.
-#include "boundary.h"
-#include "sim/statevector_backend.h"
+#include "sim/statevector.h"
+#include "types_py.h"
 
 namespace talvo::bind {
 
@@ -51,7 +51,7 @@ PyObject* amplitude_list(const sim::StateBuffer& state) {
 
 py::Member& member_run_statevector() {
     static py::Function f(
-        "run_statevector(instructions, n_qubits)",
+        "run_statevector",
         "Run a gate sequence on a dense statevector of n_qubits qubits, starting from the\n"
         "all-zero basis state, and return the final amplitudes as (real, imag) pairs.\n\n"
         "Basis index i stands for the state in which qubit q has the value (i >> q) & 1:\n"
@@ -64,16 +64,15 @@ py::Member& member_run_statevector() {
         "# Errors\n"
         "SizeViolation when n_qubits > 24, because memory grows as 2^n_qubits complex\n"
         "amplitudes. ValueError for an unknown gate name.",
-        [](const py::Args& a) -> PyObject* {
-            auto instructions = a.get<std::vector<sim::Instruction>>(0);
-            auto n_qubits = a.get<std::uint64_t>(1);
-            sim::check_statevector_size(n_qubits);
-            const auto n = static_cast<unsigned>(n_qubits);
-            std::vector<sim::GateOp> ops = sim::compile_circuit(instructions, n);
-            instructions = {};
-            // The state (16 bytes an amplitude) and then the result, a tuple of
-            // two floats an amplitude: refuse up front what the machine cannot hold.
-            check_allocation(std::uint64_t{1} << n, 16 + 112);
+        [](py::Arg<std::vector<sim::Instruction>, "instructions"> instructions,
+           py::Arg<std::uint64_t, "n_qubits"> n_qubits) -> PyObject* {
+            sim::check_statevector_size(n_qubits.value);
+            const auto n = static_cast<unsigned>(n_qubits.value);
+            std::vector<sim::GateOp> ops = sim::compile_circuit(instructions.value, n);
+            instructions.value = {};
+            // The state and then the result, a tuple of two floats an amplitude:
+            // refuse up front what the machine cannot hold.
+            check_allocation(std::uint64_t{1} << n, 2 * sizeof(double) + py::estimate::kFloatPairInList);
             sim::StateBuffer state(n);
             sim::apply_circuit(state.data(), n, ops);
             return amplitude_list(state);

@@ -1,12 +1,15 @@
 // Exhaustive analysis of small QUBO and Ising problems. No Python here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "buffer.h"
 #include "qubo.h"
 
 namespace talvo::sim {
@@ -14,16 +17,41 @@ namespace talvo::sim {
 // Largest problem the exhaustive searches accept.
 inline constexpr std::uint64_t kMaxExhaustiveVars = 20;
 
+// Key buffers this long or longer are mapped directly (see LargeBuffer).
+inline constexpr std::size_t kSmallKeys = std::size_t{1} << 16;
+
 struct Spectrum {
+    explicit Spectrum(std::size_t count);  // room for `count` keys
     std::vector<std::uint8_t> best_assignment;
-    double best_energy;
-    std::vector<double> energies;  // distinct energies on the 1e-9 grid, ascending
+    double best_energy = 0.0;
+    // The distinct energies, ascending, as keys on the 1e-9 grid: entry k is
+    // the energy keys()[k] / 1e9, for k < distinct.
+    std::size_t distinct = 1;
+    std::int64_t* keys() { return large_ ? large_->data() : small_.data(); }
+    const std::int64_t* keys() const { return large_ ? large_->data() : small_.data(); }
+    double energy(std::size_t k) const { return static_cast<double>(keys()[k]) / 1e9; }
+    // Replaces the first `distinct` keys by their energies, in place, and
+    // returns them (keys() is then no longer meaningful).
+    const double* energies_in_place();
+
+private:
+    std::vector<std::int64_t> small_;
+    std::unique_ptr<LargeBuffer<std::int64_t>> large_;
 };
 
 // Enumerates all 2^n assignments (variable k = bit k of the assignment
 // number) and returns the first best assignment, its energy and the ascending
 // distinct energies.
 Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars);
+
+namespace detail {
+// The two phases of qubo_energy_spectrum (n >= 1, indices checked): every
+// assignment's key into keys[0 .. 2^n) and the first lowest energy and its
+// assignment number; then the keys sorted ascending with the distinct ones
+// moved to the front, returning how many there are.
+void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, double& best, std::uint64_t& best_v);
+std::size_t sort_unique(std::int64_t* keys, std::size_t count);
+}  // namespace detail
 
 // Linear error terms (site, h) of an Ising error Hamiltonian.
 using LinearTerms = std::vector<std::pair<std::uint64_t, double>>;

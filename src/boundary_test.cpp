@@ -1,0 +1,137 @@
+// The boundary without fixed capacities: an entry with more parameters than
+// any member of the module, more functions and more methods than the module
+// has, all registered and called through an embedded interpreter.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "boundary.h"
+#include "testing/check.h"
+
+namespace {
+
+struct Probe {
+    std::uint64_t base;
+};
+
+}  // namespace
+
+namespace talvo::py {
+template <>
+inline constexpr bool is_record<Probe> = true;
+}  // namespace talvo::py
+
+namespace {
+
+namespace py = talvo::py;
+using py::Arg;
+using py::Opt;
+using U = std::uint64_t;
+
+constexpr int kFunctions = 40;
+constexpr int kMethods = 12;
+
+py::Member& twelve() {
+    static py::Function f(
+        "twelve", "Twelve parameters, the last two with defaults.",
+        [](Arg<U, "a0"> a0, Arg<U, "a1"> a1, Arg<U, "a2"> a2, Arg<U, "a3"> a3, Arg<U, "a4"> a4, Arg<U, "a5"> a5,
+           Arg<U, "a6"> a6, Arg<U, "a7"> a7, Arg<U, "a8"> a8, Arg<U, "a9"> a9, Opt<U, "a10", 10> a10,
+           Opt<U, "a11", 11> a11) -> PyObject* {
+            return py::to_py(std::vector<U>{a0.value, a1.value, a2.value, a3.value, a4.value, a5.value, a6.value,
+                                            a7.value, a8.value, a9.value, a10.value, a11.value});
+        });
+    return f;
+}
+
+template <int K>
+py::Member& numbered() {
+    static const std::string name = "f" + std::to_string(K);
+    static py::Function f(name.c_str(), "", [](Arg<U, "x"> x) -> PyObject* { return py::to_py(x.value + K); });
+    return f;
+}
+
+template <int K>
+py::MethodSpec<Probe> probe_method() {
+    static const std::string name = "m" + std::to_string(K);
+    return py::method(name.c_str(), "",
+                      [](const Probe& self, Arg<U, "x"> x) -> PyObject* { return py::to_py(self.base + K * x.value); });
+}
+
+template <int... K>
+std::vector<py::MethodSpec<Probe>> probe_methods(std::integer_sequence<int, K...>) {
+    return {probe_method<K>()...};
+}
+
+py::Member& probe_class() {
+    static py::Class<Probe> c({
+        .name = "Probe",
+        .attributes = {py::readonly<&Probe::base>("base")},
+        .methods = probe_methods(std::make_integer_sequence<int, kMethods>{}),
+        .ctor = py::constructor([](Arg<U, "base"> base) { return Probe{base.value}; }),
+    });
+    return c;
+}
+
+void add(PyObject* module, py::Member& member) {
+    py::Ref obj = py::own(member.build(module));
+    py::Ref name = py::own(PyObject_GetAttrString(obj.get(), "__name__"));
+    if (PyObject_SetAttr(module, name.get(), obj.get()) < 0) py::throw_error();
+}
+
+template <int... K>
+void add_numbered(PyObject* module, std::integer_sequence<int, K...>) {
+    (add(module, numbered<K>()), ...);
+}
+
+const char* kScript = R"py(
+import probe
+
+assert probe.twelve(*range(10)) == list(range(12))
+assert probe.twelve(*range(8), a9=9, a8=8, a11=0) == list(range(11)) + [0]
+assert probe.twelve.__text_signature__ == "(a0, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10=10, a11=11)"
+
+def error(fn, *args, **kwargs):
+    try:
+        fn(*args, **kwargs)
+    except TypeError as e:
+        return str(e)
+    raise AssertionError("no TypeError")
+
+assert error(probe.twelve, *range(13)) == "twelve() takes from 10 to 12 positional arguments but 13 were given"
+assert error(probe.twelve, *range(9)) == "twelve() missing 1 required positional argument: 'a9'"
+assert error(probe.twelve, *range(10), a0=1) == "twelve() got multiple values for argument 'a0'"
+assert error(probe.twelve, *range(9), "x") == (
+    "argument 'a9': 'str' object cannot be interpreted as an integer")
+
+for k in range(FUNCTIONS):
+    assert getattr(probe, f"f{k}")(x=100) == 100 + k
+
+p = probe.Probe(7)
+for k in range(METHODS):
+    assert getattr(p, f"m{k}")(3) == 7 + 3 * k
+    assert getattr(probe.Probe, f"m{k}").__text_signature__ == "($self, x)"
+assert error(p.m11) == "Probe.m11() missing 1 required positional argument: 'x'"
+)py";
+
+}  // namespace
+
+int main() {
+    Py_InitializeEx(0);
+    int rc = -1;
+    try {
+        py::Ref module = py::own(PyModule_New("probe"));
+        add(module.get(), twelve());
+        add_numbered(module.get(), std::make_integer_sequence<int, kFunctions>{});
+        add(module.get(), probe_class());
+        PyObject* modules = PyImport_GetModuleDict();
+        if (PyDict_SetItemString(modules, "probe", module.get()) < 0) py::throw_error();
+        const std::string script = "FUNCTIONS = " + std::to_string(kFunctions) + "\nMETHODS = " +
+                                   std::to_string(kMethods) + "\n" + kScript;
+        rc = PyRun_SimpleString(script.c_str());
+    } catch (...) {
+        py::set_from_current_exception();
+        PyErr_Print();
+    }
+    CHECK(rc == 0);
+    return talvo::testing::finish("boundary_test");
+}

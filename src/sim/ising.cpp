@@ -1,0 +1,674 @@
+#include "sim/ising.h"
+
+#include "buffer.h"
+
+#include "simd.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace talvo::sim {
+
+namespace {
+
+using simd::Vec;
+
+// Assignments are evaluated a block at a time: kGroups accumulators of W
+// lanes, so the independent sums overlap; each lane's own sum still adds the
+// terms one by one in list order, exactly as the scalar loop does. Lane l of
+// accumulator g holds assignment base + g * W + l, so the low variables of a
+// block (its "lane variables") differ from lane to lane and every higher
+// variable is the same in all lanes of the block.
+constexpr unsigned kGroups = 8;
+
+// A term over variables i and j; j == n (one past the last variable) stands
+// for a constant 1 (+1 for spins), so (i, n) is the linear term x_i * w.
+struct Term {
+    std::uint32_t i, j;
+    double w;
+};
+
+// Round half away from zero, like round(), without a library call.
+inline double round_half_away(double s) {
+    double t = std::trunc(s);
+    if (std::fabs(s - t) >= 0.5) t += std::copysign(1.0, s);
+    return t;
+}
+
+// Spectrum identity of an energy: round(E * 1e9), halves away from zero,
+// saturating at the 64-bit range, NaN -> 0.
+inline std::int64_t key_of(double e) {
+    double scaled = e * 1e9;
+    if (scaled != scaled) return 0;
+    double r = round_half_away(scaled);
+    if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+    if (r < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(r);
+}
+
+inline double from_bits(std::uint64_t u) {
+    double d;
+    std::memcpy(&d, &u, sizeof d);
+    return d;
+}
+
+inline std::uint64_t bits_of(double d) {
+    std::uint64_t u;
+    std::memcpy(&u, &d, sizeof u);
+    return u;
+}
+
+constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// What a scan keeps of the energies, block by block. Each receives a whole
+// block in registers (`block`) or, for the one partial block of a problem
+// smaller than a block, its first `count` energies (`partial`).
+
+// The first lowest energy: strictly lower replaces, so ties keep the smallest
+// number and a NaN never wins.
+template <unsigned W>
+struct FirstMin {
+    double best = kInf;
+    std::uint64_t best_v = 0;
+
+    TALVO_INLINE void block(const Vec<W>* e, std::uint64_t base) {
+        Vec<W> m = simd::splat<W>(kInf);
+        TALVO_UNROLL
+        for (unsigned g = 0; g < kGroups; ++g) m = simd::select<W>(simd::less<W>(e[g], m), e[g], m);
+        double low = kInf;
+        for (unsigned l = 0; l < W; ++l) low = simd::lane<W>(m, l) < low ? simd::lane<W>(m, l) : low;
+        if (!(low < best)) return;
+        // This block holds a new best: the first lane equal to the block's
+        // minimum is where the sequential scan would have stopped replacing.
+        double lanes[W * kGroups];
+        TALVO_UNROLL
+        for (unsigned g = 0; g < kGroups; ++g) simd::store<W>(lanes + g * W, e[g]);
+        for (unsigned k = 0; k < W * kGroups; ++k) {
+            if (lanes[k] == low) {
+                best = low;
+                best_v = base + k;
+                return;
+            }
+        }
+    }
+    void partial(const double* e, std::uint64_t base, std::uint64_t count) {
+        for (std::uint64_t k = 0; k < count; ++k) {
+            if (best > e[k]) {
+                best = e[k];
+                best_v = base + k;
+            }
+        }
+    }
+};
+
+// The first lowest energy and every energy's key.
+template <unsigned W>
+struct KeysAndMin {
+    std::int64_t* keys;
+    FirstMin<W> min;
+
+    TALVO_INLINE void block(const Vec<W>* e, std::uint64_t base) {
+        min.block(e, base);
+        Vec<W> in_range = simd::splat<W>(from_bits(~std::uint64_t{0}));
+        TALVO_UNROLL
+        for (unsigned g = 0; g < kGroups; ++g) {
+            const Vec<W> ok = simd::round_half_away<W>(e[g] * simd::splat<W>(1e9), keys + base + g * W);
+            in_range = simd::bit_and<W>(in_range, ok);
+        }
+        if (simd::all_lanes<W>(in_range)) return;
+        // A NaN, an infinity or a huge energy: the exact rule, lane by lane.
+        double lanes[W * kGroups];
+        TALVO_UNROLL
+        for (unsigned g = 0; g < kGroups; ++g) simd::store<W>(lanes + g * W, e[g]);
+        for (unsigned k = 0; k < W * kGroups; ++k) keys[base + k] = key_of(lanes[k]);
+    }
+    void partial(const double* e, std::uint64_t base, std::uint64_t count) {
+        min.partial(e, base, count);
+        for (std::uint64_t k = 0; k < count; ++k) keys[base + k] = key_of(e[k]);
+    }
+};
+
+// The largest |E|, from 0.0; a NaN never counts.
+template <unsigned W>
+struct MaxAbs {
+    Vec<W> m = simd::splat<W>(0.0);
+    double best = 0.0;
+
+    TALVO_INLINE void block(const Vec<W>* e, std::uint64_t) {
+        const Vec<W> magnitude = simd::splat<W>(from_bits(~kSignBit));
+        TALVO_UNROLL
+        for (unsigned g = 0; g < kGroups; ++g) {
+            const Vec<W> a = simd::bit_and<W>(e[g], magnitude);
+            m = simd::select<W>(simd::less<W>(m, a), a, m);
+        }
+    }
+    void partial(const double* e, std::uint64_t, std::uint64_t count) {
+        for (std::uint64_t k = 0; k < count; ++k) {
+            const double a = std::fabs(e[k]);
+            if (a > best) best = a;
+        }
+    }
+    double result() const {
+        double r = best;
+        for (unsigned l = 0; l < W; ++l) r = simd::lane<W>(m, l) > r ? simd::lane<W>(m, l) : r;
+        return r;
+    }
+};
+
+// Blocks between looks for an interrupt: about 16k assignments of up to 256
+// terms; fewer blocks when each has more terms to add, so that a long term
+// list is noticed as quickly.
+template <unsigned W>
+constexpr std::uint64_t kPollBlocks = (std::uint64_t{1} << 14) / (W * kGroups);
+
+template <unsigned W>
+constexpr std::uint64_t poll_stride(std::size_t n_terms) {
+    return std::max<std::uint64_t>(1, kPollBlocks<W> * 256 / std::max<std::uint64_t>(n_terms, 256));
+}
+
+// The scans of one vector width.
+template <unsigned W>
+struct Scan {
+    using V = Vec<W>;
+    static constexpr unsigned kLanes = W * kGroups;
+    static constexpr unsigned kBits = std::countr_zero(kLanes);  // lane variables of a block
+
+    // Lane patterns, kGroups vectors each: pattern p, accumulator g is the
+    // W doubles at table[p + g * W]. A pattern stands for a set of lane
+    // variables. (Kept as doubles and read with unaligned loads: nothing here
+    // depends on how an allocator aligns vector types.)
+    struct Patterns {
+        std::vector<double> table;
+        int index[kLanes];  // pattern of each set of lane variables, -1 until made
+        Patterns() {
+            for (int& k : index) k = -1;
+        }
+        // And: lanes where every variable of `set` is 1 have all bits set.
+        // Parity: lanes where an odd number of them is 0 (spin -1) have the
+        // sign bit set.
+        std::uint32_t get(unsigned set, bool parity) {
+            if (index[set] < 0) {
+                index[set] = static_cast<int>(table.size());
+                for (unsigned lane = 0; lane < kLanes; ++lane) {
+                    const bool on = parity ? std::popcount(~lane & set) % 2 == 1 : (lane & set) == set;
+                    table.push_back(from_bits(on ? (parity ? kSignBit : ~std::uint64_t{0}) : 0));
+                }
+            }
+            return static_cast<std::uint32_t>(index[set]);
+        }
+    };
+
+    // Calls sink.block for every block of `count` assignments from 0 (whole
+    // blocks, or one partial block when count is smaller); eval(base, acc)
+    // fills the accumulators of the block starting at base, adding up to
+    // n_terms terms.
+    template <class Eval, class Sink>
+    static TALVO_INLINE void blocks(std::uint64_t count, std::size_t n_terms, Eval&& eval, Sink& sink) {
+        V acc[kGroups];
+        if (count < kLanes) {
+            eval(0, acc);
+            double lanes[kLanes];
+            TALVO_UNROLL
+            for (unsigned g = 0; g < kGroups; ++g) simd::store<W>(lanes + g * W, acc[g]);
+            sink.partial(lanes, 0, count);
+            return;
+        }
+        const std::uint64_t stride = poll_stride<W>(n_terms);
+        for (std::uint64_t base = 0, b = 0; base < count; base += kLanes, ++b) {
+            if (b % stride == 0) poll_interrupt();
+            eval(base, acc);
+            sink.block(acc, base);
+        }
+    }
+
+    // QUBO with finite weights. A term adds w to a lane exactly where both
+    // its variables are 1 (adding the zero it contributes elsewhere leaves
+    // the running sum as it is: a sum that starts at +0.0 is never -0.0). For
+    // each block, the terms that are on somewhere in it (every variable of
+    // the term above the lane variables is 1) form a bit set; only those are
+    // added, in list order, each masked by the pattern of its lane variables.
+    template <class Sink>
+    static TALVO_INLINE void qubo_finite(const Term* terms, std::size_t n_terms, unsigned n, Sink& sink) {
+        struct Entry {
+            double w;
+            std::uint32_t pattern;
+        };
+        Patterns patterns;
+        std::vector<Entry> entries(n_terms);
+        const std::size_t words = (n_terms + 63) / 64;
+        // off[k]: the terms that stay off in a block where variable k is 0.
+        std::vector<std::uint64_t> all(words, 0), off(std::size_t{n} * words, 0);
+        for (std::size_t t = 0; t < n_terms; ++t) {
+            const std::uint64_t need = (std::uint64_t{1} << terms[t].i) | (std::uint64_t{1} << terms[t].j);
+            entries[t] = {terms[t].w, patterns.get(static_cast<unsigned>(need & (kLanes - 1)), false)};
+            all[t / 64] |= std::uint64_t{1} << (t % 64);
+            for (unsigned k = kBits; k < n; ++k) {
+                if ((need >> k) & 1) off[k * words + t / 64] |= std::uint64_t{1} << (t % 64);
+            }
+        }
+        const double* table = patterns.table.data();
+        const std::uint64_t high = ((std::uint64_t{1} << n) - 1) & ~std::uint64_t{kLanes - 1};
+        std::vector<std::uint64_t> on(words);
+        blocks(std::uint64_t{1} << n, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
+            for (std::size_t w = 0; w < words; ++w) on[w] = all[w];
+            for (std::uint64_t zeros = ~base & high; zeros; zeros &= zeros - 1) {
+                const std::uint64_t* o = off.data() + static_cast<unsigned>(std::countr_zero(zeros)) * words;
+                for (std::size_t w = 0; w < words; ++w) on[w] &= ~o[w];
+            }
+            TALVO_UNROLL
+            for (unsigned g = 0; g < kGroups; ++g) acc[g] = simd::splat<W>(0.0);
+            for (std::size_t w = 0; w < words; ++w) {
+                for (std::uint64_t b = on[w]; b; b &= b - 1) {
+                    const Entry& e = entries[w * 64 + static_cast<unsigned>(std::countr_zero(b))];
+                    const V weight = simd::splat<W>(e.w);
+                    const double* p = table + e.pattern;
+                    TALVO_UNROLL
+                    for (unsigned g = 0; g < kGroups; ++g) acc[g] += simd::bit_and<W>(weight, simd::load<W>(p + g * W));
+                }
+            }
+        }, sink);
+    }
+
+    // QUBO with an infinite or NaN weight: 0 * inf is NaN, so every term is
+    // evaluated in every lane as (x_i * w) * x_j with x = 0.0 or 1.0.
+    template <class Sink>
+    static TALVO_INLINE void qubo_general(const Term* terms, std::size_t n_terms, unsigned n, Sink& sink) {
+        // x[k * kLanes + lane]: variable k in each lane, 0.0 or 1.0.
+        std::vector<double> x(std::size_t{n} * kLanes);
+        for (unsigned k = 0; k < n && k < kBits; ++k) {
+            for (unsigned lane = 0; lane < kLanes; ++lane) x[k * kLanes + lane] = (lane >> k) & 1 ? 1.0 : 0.0;
+        }
+        blocks(std::uint64_t{1} << n, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
+            for (unsigned k = kBits; k < n; ++k) std::fill_n(&x[k * kLanes], kLanes, (base >> k) & 1 ? 1.0 : 0.0);
+            TALVO_UNROLL
+            for (unsigned g = 0; g < kGroups; ++g) acc[g] = simd::splat<W>(0.0);
+            for (std::size_t t = 0; t < n_terms; ++t) {
+                const double* xi = &x[terms[t].i * kLanes];
+                const double* xj = &x[terms[t].j * kLanes];
+                const V w = simd::splat<W>(terms[t].w);
+                TALVO_UNROLL
+                for (unsigned g = 0; g < kGroups; ++g) {
+                    acc[g] += (simd::load<W>(xi + g * W) * w) * simd::load<W>(xj + g * W);
+                }
+            }
+        }, sink);
+    }
+
+    // Spins: (w * s_i) * s_j is w with its sign flipped once for each spin
+    // that is -1 (exact for every weight; a NaN stays a NaN). A term's lane
+    // variables give a sign pattern; its other variables flip the weight
+    // once per block. Only configurations below `count` are scanned.
+    template <class Sink>
+    static TALVO_INLINE void spins(const Term* terms, std::size_t n_terms, unsigned n, std::uint64_t count,
+                                   Sink& sink) {
+        constexpr unsigned kNone = 31;  // flip[kNone] is always 0
+        struct Entry {
+            std::uint64_t w;
+            std::uint32_t pattern;
+            std::uint8_t a, b;  // variables above the lane variables, or kNone
+        };
+        Patterns patterns;
+        std::vector<Entry> entries(n_terms);
+        for (std::size_t t = 0; t < n_terms; ++t) {
+            // The variables whose spins flip the sign: i and j, unless they
+            // are equal (s * s = 1) or j is the constant.
+            std::uint64_t odd = std::uint64_t{1} << terms[t].i;
+            if (terms[t].j < n) odd ^= std::uint64_t{1} << terms[t].j;
+            Entry& e = entries[t];
+            e.w = bits_of(terms[t].w);
+            e.pattern = patterns.get(static_cast<unsigned>(odd & (kLanes - 1)), true);
+            e.a = e.b = kNone;
+            std::uint64_t above = odd & ~std::uint64_t{kLanes - 1};
+            if (above) {
+                e.a = static_cast<std::uint8_t>(std::countr_zero(above));
+                above &= above - 1;
+            }
+            if (above) e.b = static_cast<std::uint8_t>(std::countr_zero(above));
+        }
+        const double* table = patterns.table.data();
+        std::uint64_t flip[32] = {};
+        blocks(count, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
+            for (unsigned k = kBits; k < n; ++k) flip[k] = (base >> k) & 1 ? 0 : kSignBit;
+            TALVO_UNROLL
+            for (unsigned g = 0; g < kGroups; ++g) acc[g] = simd::splat<W>(0.0);
+            for (std::size_t t = 0; t < n_terms; ++t) {
+                const Entry& e = entries[t];
+                const V weight = simd::splat<W>(from_bits(e.w ^ flip[e.a] ^ flip[e.b]));
+                const double* p = table + e.pattern;
+                TALVO_UNROLL
+                for (unsigned g = 0; g < kGroups; ++g) acc[g] += simd::bit_xor<W>(weight, simd::load<W>(p + g * W));
+            }
+        }, sink);
+    }
+
+    static TALVO_INLINE void spectrum(const Term* terms, std::size_t n_terms, unsigned n, bool finite, std::int64_t* keys,
+                         double& best, std::uint64_t& best_v) {
+        KeysAndMin<W> sink{keys, {}};
+        if (finite) {
+            qubo_finite(terms, n_terms, n, sink);
+        } else {
+            qubo_general(terms, n_terms, n, sink);
+        }
+        best = sink.min.best;
+        best_v = sink.min.best_v;
+    }
+
+    static TALVO_INLINE void spin_min(const Term* terms, std::size_t n_terms, unsigned n, std::uint64_t count, double& best,
+                         std::uint64_t& best_v) {
+        FirstMin<W> sink;
+        spins(terms, n_terms, n, count, sink);
+        best = sink.best;
+        best_v = sink.best_v;
+    }
+
+    static TALVO_INLINE double spin_max_abs(const Term* terms, std::size_t n_terms, unsigned n, std::uint64_t count) {
+        MaxAbs<W> sink;
+        spins(terms, n_terms, n, count, sink);
+        return sink.result();
+    }
+};
+
+// The variants, and the dispatch on the instruction set chosen at import.
+// The generic variant uses 2-lane vectors, the width of the baseline vector
+// registers (SSE2, NEON): wider ones would be split and spill.
+
+void spectrum_generic(const Term* t, std::size_t c, unsigned n, bool f, std::int64_t* k, double& b,
+                      std::uint64_t& v) {
+    Scan<2>::spectrum(t, c, n, f, k, b, v);
+}
+void spin_min_generic(const Term* t, std::size_t c, unsigned n, std::uint64_t m, double& b, std::uint64_t& v) {
+    Scan<2>::spin_min(t, c, n, m, b, v);
+}
+double spin_max_abs_generic(const Term* t, std::size_t c, unsigned n, std::uint64_t m) {
+    return Scan<2>::spin_max_abs(t, c, n, m);
+}
+
+#if TALVO_SIMD_X86
+// A build with TALVO_SIMD_TEST_WIDE runs the 8-lane kernels of the AVX-512
+// variant under the AVX2 level, so that machines without AVX-512 can test them.
+#ifdef TALVO_SIMD_TEST_WIDE
+constexpr unsigned kAvx2Width = 8;
+#else
+constexpr unsigned kAvx2Width = 4;
+#endif
+TALVO_TARGET_AVX2 void spectrum_avx2(const Term* t, std::size_t c, unsigned n, bool f, std::int64_t* k, double& b,
+                                     std::uint64_t& v) {
+    Scan<kAvx2Width>::spectrum(t, c, n, f, k, b, v);
+}
+TALVO_TARGET_AVX2 void spin_min_avx2(const Term* t, std::size_t c, unsigned n, std::uint64_t m, double& b,
+                                     std::uint64_t& v) {
+    Scan<kAvx2Width>::spin_min(t, c, n, m, b, v);
+}
+TALVO_TARGET_AVX2 double spin_max_abs_avx2(const Term* t, std::size_t c, unsigned n, std::uint64_t m) {
+    return Scan<kAvx2Width>::spin_max_abs(t, c, n, m);
+}
+TALVO_TARGET_AVX512 void spectrum_avx512(const Term* t, std::size_t c, unsigned n, bool f, std::int64_t* k,
+                                         double& b, std::uint64_t& v) {
+    Scan<8>::spectrum(t, c, n, f, k, b, v);
+}
+TALVO_TARGET_AVX512 void spin_min_avx512(const Term* t, std::size_t c, unsigned n, std::uint64_t m, double& b,
+                                         std::uint64_t& v) {
+    Scan<8>::spin_min(t, c, n, m, b, v);
+}
+TALVO_TARGET_AVX512 double spin_max_abs_avx512(const Term* t, std::size_t c, unsigned n, std::uint64_t m) {
+    return Scan<8>::spin_max_abs(t, c, n, m);
+}
+#endif
+
+void scan_spectrum(const std::vector<Term>& terms, unsigned n, bool finite, std::int64_t* keys, double& best,
+                   std::uint64_t& best_v) {
+    switch (simd::active()) {
+#if TALVO_SIMD_X86
+        case simd::Level::Avx512: return spectrum_avx512(terms.data(), terms.size(), n, finite, keys, best, best_v);
+        case simd::Level::Avx2: return spectrum_avx2(terms.data(), terms.size(), n, finite, keys, best, best_v);
+#endif
+        default: return spectrum_generic(terms.data(), terms.size(), n, finite, keys, best, best_v);
+    }
+}
+
+void scan_spin_min(const std::vector<Term>& terms, unsigned n, std::uint64_t count, double& best,
+                   std::uint64_t& best_v) {
+    switch (simd::active()) {
+#if TALVO_SIMD_X86
+        case simd::Level::Avx512: return spin_min_avx512(terms.data(), terms.size(), n, count, best, best_v);
+        case simd::Level::Avx2: return spin_min_avx2(terms.data(), terms.size(), n, count, best, best_v);
+#endif
+        default: return spin_min_generic(terms.data(), terms.size(), n, count, best, best_v);
+    }
+}
+
+double scan_spin_max_abs(const std::vector<Term>& terms, unsigned n, std::uint64_t count) {
+    switch (simd::active()) {
+#if TALVO_SIMD_X86
+        case simd::Level::Avx512: return spin_max_abs_avx512(terms.data(), terms.size(), n, count);
+        case simd::Level::Avx2: return spin_max_abs_avx2(terms.data(), terms.size(), n, count);
+#endif
+        default: return spin_max_abs_generic(terms.data(), terms.size(), n, count);
+    }
+}
+
+// A spin sum is the same for a configuration and its complement when every
+// term flips its sign an even number of times under a global flip (no
+// linear terms): each contribution is then the same, in the same order. Of
+// the two, the one with the top variable 0 comes first, so only those need
+// scanning.
+std::uint64_t spin_count(const std::vector<Term>& terms, unsigned n) {
+    for (const Term& t : terms) {
+        if (t.j == n) return std::uint64_t{1} << n;
+    }
+    return std::uint64_t{1} << (n - 1);
+}
+
+// The second half of sort_unique_keys: deals the keys into their buckets
+// (as offsets within the bucket, of type U) and finishes each bucket.
+template <class U>
+std::size_t finish_buckets(std::int64_t* keys, std::size_t n, std::uint64_t offset, unsigned shift,
+                           const std::vector<std::size_t>& start, std::size_t largest, U* scratch) {
+    {
+        const std::uint64_t within = (std::uint64_t{1} << shift) - 1;
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::uint64_t v = static_cast<std::uint64_t>(keys[k]) - offset;
+            scratch[next[v >> shift]++] = static_cast<U>(v & within);
+        }
+    }
+    const unsigned digit = std::min(shift, 12u), low = shift - digit;
+    const U mask = static_cast<U>((std::uint64_t{1} << digit) - 1);
+    std::vector<std::uint32_t> count((std::size_t{1} << digit) + 1);
+    std::vector<U> spare(largest);
+    std::size_t out = 0;
+    for (std::size_t d = 0; d + 1 < start.size(); ++d) {
+        const U* bucket = scratch + start[d];
+        const std::size_t size = start[d + 1] - start[d];
+        const std::uint64_t base = offset + (static_cast<std::uint64_t>(d) << shift);
+        std::fill(count.begin(), count.end(), 0);
+        for (std::size_t k = 0; k < size; ++k) ++count[((bucket[k] >> low) & mask) + 1];
+        for (std::size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
+        for (std::size_t k = 0; k < size; ++k) spare[count[(bucket[k] >> low) & mask]++] = bucket[k];
+        // Insertion into keys[first ..): runs of equal digits are short.
+        const std::size_t first = out;
+        for (std::size_t k = 0; k < size; ++k) {
+            const std::int64_t v = static_cast<std::int64_t>(base + spare[k]);
+            std::size_t m = out;
+            while (m > first && keys[m - 1] > v) --m;
+            if (m > first && keys[m - 1] == v) continue;  // a repeat
+            for (std::size_t j = out; j > m; --j) keys[j] = keys[j - 1];
+            keys[m] = v;
+            ++out;
+        }
+    }
+    return out;
+}
+
+// Sorts signed keys ascending and moves the distinct ones to the front;
+// returns how many there are. The keys are taken as offsets from the
+// smallest. One pass deals them into buckets by their top bits (a few
+// thousand keys each, so a bucket stays in the core's caches); a counting
+// pass deals each bucket by its next 12 bits into `spare`, which leaves only
+// runs of a key or two out of order; and a last pass finishes each bucket by
+// insertion straight into its place in `keys`, dropping repeats. Equal keys
+// always share a bucket. `scratch` holds at least n values.
+std::size_t sort_unique_keys(std::int64_t* keys, std::size_t n, std::uint64_t* scratch) {
+    if (n < 2) return n;
+    std::int64_t lo = keys[0], hi = keys[0];
+    for (std::size_t k = 1; k < n; ++k) {
+        lo = std::min(lo, keys[k]);
+        hi = std::max(hi, keys[k]);
+    }
+    const std::uint64_t offset = static_cast<std::uint64_t>(lo);
+    const std::uint64_t range = static_cast<std::uint64_t>(hi) - offset;
+    if (range == 0) return 1;
+    const unsigned bits = 64 - static_cast<unsigned>(std::countl_zero(range));
+    const unsigned width = static_cast<unsigned>(std::bit_width(n));
+    // At least one top bit when the keys span all 64 bits, so no shift is 64.
+    const unsigned top = std::max(std::min(bits, width > 12 ? width - 12 : 0u), bits == 64 ? 1u : 0u);
+    const unsigned shift = bits - top;
+    std::vector<std::size_t> start((std::size_t{1} << top) + 1, 0);
+    for (std::size_t k = 0; k < n; ++k) ++start[((static_cast<std::uint64_t>(keys[k]) - offset) >> shift) + 1];
+    std::size_t largest = 0;
+    for (std::size_t d = 1; d < start.size(); ++d) {
+        largest = std::max(largest, start[d]);
+        start[d] += start[d - 1];
+    }
+    // Within a bucket only the low `shift` bits differ: 32 bits hold them for
+    // every range of up to 2^32 times the bucket count, halving the traffic.
+    if (shift <= 32) {
+        return finish_buckets(keys, n, offset, shift, start, largest, reinterpret_cast<std::uint32_t*>(scratch));
+    }
+    return finish_buckets(keys, n, offset, shift, start, largest, scratch);
+}
+
+}  // namespace
+
+namespace detail {
+
+void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, double& best, std::uint64_t& best_v) {
+    std::vector<Term> packed(terms.size());
+    bool finite = true;
+    for (std::size_t t = 0; t < terms.size(); ++t) {
+        packed[t] = {static_cast<std::uint32_t>(terms[t].i), static_cast<std::uint32_t>(terms[t].j), terms[t].w};
+        finite = finite && std::isfinite(terms[t].w);
+    }
+    scan_spectrum(packed, n, finite, keys, best, best_v);
+}
+
+std::size_t sort_unique(std::int64_t* keys, std::size_t count) {
+    if (count < 2) return count;
+    std::vector<std::uint64_t> small;
+    std::unique_ptr<LargeBuffer<std::uint64_t>> large;
+    std::uint64_t* scratch;
+    if (count < kSmallKeys) {
+        small.resize(count);
+        scratch = small.data();
+    } else {
+        large = std::make_unique<LargeBuffer<std::uint64_t>>(count);
+        scratch = large->data();
+    }
+    return sort_unique_keys(keys, count, scratch);
+}
+
+}  // namespace detail
+
+Spectrum::Spectrum(std::size_t count) {
+    if (count < kSmallKeys) {
+        small_.resize(count);
+    } else {
+        large_ = std::make_unique<LargeBuffer<std::int64_t>>(count);
+    }
+}
+
+const double* Spectrum::energies_in_place() {
+    std::int64_t* k = keys();
+    double* e = reinterpret_cast<double*>(k);  // same size; each slot is read before it is written
+    for (std::size_t i = 0; i < distinct; ++i) e[i] = static_cast<double>(k[i]) / 1e9;
+    return e;
+}
+
+Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
+    if (n_vars > kMaxExhaustiveVars) throw SizeLimit("SizeViolation: qubo_energy_spectrum requires n_vars <= 20");
+    if (n_vars == 0) {
+        Spectrum result(1);
+        result.best_energy = 0.0;
+        result.keys()[0] = 0;
+        return result;
+    }
+    check_qubo_indices(terms, n_vars);
+    const unsigned n = static_cast<unsigned>(n_vars);
+    Spectrum result(std::size_t{1} << n);
+    std::uint64_t best_v = 0;
+    detail::spectrum_scan(terms, n, result.keys(), result.best_energy, best_v);
+    result.distinct = detail::sort_unique(result.keys(), std::size_t{1} << n);
+    result.best_assignment.resize(n);
+    for (unsigned k = 0; k < n; ++k) result.best_assignment[k] = (best_v >> k) & 1;
+    return result;
+}
+
+double exact_ising_norm(const LinearTerms& dh, const QuboTerms& dj, std::uint64_t n_sites) {
+    if (n_sites > kMaxExhaustiveVars) throw SizeLimit("SizeViolation: exact_ising_norm requires n_sites <= 20");
+    if (n_sites == 0 || (dh.empty() && dj.empty())) return 0.0;
+    // The first evaluated configuration meets every index: linear terms first,
+    // then i before j within each coupling.
+    for (const auto& [i, h] : dh) check_index(i, n_sites);
+    check_qubo_indices(dj, n_sites);
+
+    // dE adds s_i * h over dh, then (J * s_i) * s_j over dj, in list order:
+    // a linear term pairs its site with the constant +1 of site n.
+    const unsigned n = static_cast<unsigned>(n_sites);
+    std::vector<Term> terms;
+    terms.reserve(dh.size() + dj.size());
+    for (const auto& [i, h] : dh) terms.push_back({static_cast<std::uint32_t>(i), n, h});
+    for (const QuboTerm& t : dj) {
+        terms.push_back({static_cast<std::uint32_t>(t.i), static_cast<std::uint32_t>(t.j), t.w});
+    }
+    return scan_spin_max_abs(terms, n, spin_count(terms, n));
+}
+
+NameIndex::NameIndex(const std::vector<Variable>& variables) {
+    index_.reserve(variables.size());
+    for (std::size_t k = 0; k < variables.size(); ++k) index_[variables[k].name] = k;
+}
+
+std::int64_t NameIndex::find(const std::string& name) const {
+    auto it = index_.find(name);
+    return it == index_.end() ? -1 : static_cast<std::int64_t>(it->second);
+}
+
+std::vector<std::int8_t> solve_exact(const LogicalGraph& graph) {
+    const std::uint64_t n_vars = graph.variables.size();
+    if (n_vars > kMaxExhaustiveVars) throw SizeLimit("SizeViolation: N > 20 is not supported for exact solver");
+    const unsigned n = static_cast<unsigned>(n_vars);
+    std::vector<std::int8_t> result(n, -1);
+    if (n == 0 || graph.interactions.empty()) return result;
+
+    // Names are resolved once; an interaction with an unknown name adds
+    // nothing. A variable interacting with itself is a local field s_a * w
+    // (paired with the constant +1 of position n); otherwise the contribution
+    // s_b * (s_a * w) is the same product as (s_a * w) * s_b.
+    const NameIndex index(graph.variables);
+    std::vector<Term> terms;
+    terms.reserve(graph.interactions.size());
+    for (const Interaction& it : graph.interactions) {
+        const std::int64_t a = index.find(it.i);
+        const std::int64_t b = index.find(it.j);
+        if (a < 0 || b < 0) continue;
+        if (a == b) {
+            terms.push_back({static_cast<std::uint32_t>(a), n, it.weight});
+        } else {
+            terms.push_back({static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b), it.weight});
+        }
+    }
+
+    // Strictly lower replaces: ties keep the smallest configuration, NaN never wins.
+    double best = 0.0;
+    std::uint64_t best_c = 0;
+    scan_spin_min(terms, n, spin_count(terms, n), best, best_c);
+    for (unsigned k = 0; k < n; ++k) result[k] = ((best_c >> k) & 1) ? 1 : -1;
+    return result;
+}
+
+}  // namespace talvo::sim
