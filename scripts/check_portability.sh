@@ -226,7 +226,8 @@ step_cross() {
   apt_install llvm
   tools_venv
   local target flags inc sources failed=0
-  mapfile -t sources < <(find src -name '*.cpp' | sort)
+  # The module's sources (C++ tests beside them embed a full interpreter).
+  mapfile -t sources < <(find src -name '*.cpp' ! -name '*_test.cpp' | sort)
   for target in aarch64-macos x86_64-windows-gnu; do
     case "$target" in
       *macos) inc="$work/pyinclude-macos"; cfg="$here/pyconfig-macos" ;;

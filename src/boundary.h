@@ -467,6 +467,10 @@ struct body_traits<R (C::*)(P...) const> {
 template <class... P>
 struct Converted {
     explicit Converted(PyObject* const*) {}
+    // Named, never called, by the empty expansion of a call without
+    // parameters (newer Clang looks the member up even then).
+    template <std::size_t I>
+    void get() = delete;
 };
 
 template <class H, class... T>
