@@ -24,7 +24,7 @@ import time
 
 import _common
 
-CASES = ["spectrum", "runs", "cutting", "statevector", "ecc", "vrp", "bisect", "stackelberg", "ising"]
+CASES = ["spectrum", "runs", "cutting", "statevector", "ecc", "vrp", "bisection", "stackelberg", "ising"]
 SIMD_CASES = {"spectrum", "statevector", "ising"}
 SIMD_NAMES = ["generic", "avx2", "avx512"]
 
@@ -41,8 +41,8 @@ def simd_paths():
 
 
 def run_one(case, out_path):
-    # Loaded from its file under its own name: bench/bisect.py would otherwise
-    # meet the standard library's bisect, which is imported already.
+    # Loaded from its file under a prefixed name, so that a case never stands
+    # in for a module of the same name elsewhere.
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), case + ".py")
     spec = importlib.util.spec_from_file_location(f"bench_{case}", path)
     module = importlib.util.module_from_spec(spec)

@@ -301,3 +301,13 @@ def test_attribute_meaning_is_documented(stub, cls, attr):
     assert phrase in (ast.get_docstring(prop) or ""), f"{cls}.{attr}"
     row = next(line for line in README.splitlines() if line.startswith(f"| `{cls}"))
     assert f"`{attr}`" in row and phrase in row
+
+
+def test_bench_scripts_shadow_no_standard_module():
+    # `python bench/run.py` puts bench/ first on the import path: a case file
+    # named like a standard module would be imported in its place.
+    import sys
+
+    bench = STUBS.parents[1] / "bench"
+    clashes = sorted(p.name for p in bench.glob("*.py") if p.stem in sys.stdlib_module_names)
+    assert not clashes
