@@ -58,6 +58,19 @@ def test_vector_path_against_reference_at_twelve_variables():
     assert_same(spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
 
 
+@pytest.mark.parametrize("extra", [[], [((2, 9), math.inf)], [((4, 4), -math.inf), ((1, 1), math.nan)]])
+def test_fourteen_variables_bucketed_sort(extra):
+    # 16,384 keys are more than one bucket of the key sort; an infinite weight
+    # adds saturated keys far from the rest, so the finite ones crowd into one
+    # slice of the whole range and are split again.
+    import random
+
+    rng = random.Random(14)
+    n = 14
+    terms = [((rng.randrange(n), rng.randrange(n)), rng.uniform(-3, 3)) for _ in range(30)] + extra
+    assert_same(spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
+
+
 def test_documented_examples():
     assert spectrum([], 0) == ([], 0.0, [0.0])
     assert spectrum([((5, 5), 1.0)], 0) == ([], 0.0, [0.0])

@@ -1,5 +1,7 @@
 #include "sim/ising.h"
 
+#include "sim/key_sort.h"
+
 #include "buffer.h"
 
 #include "simd.h"
@@ -464,85 +466,6 @@ std::uint64_t spin_count(const std::vector<Term>& terms, unsigned n) {
     return std::uint64_t{1} << (n - 1);
 }
 
-// The second half of sort_unique_keys: deals the keys into their buckets
-// (as offsets within the bucket, of type U) and finishes each bucket.
-template <class U>
-std::size_t finish_buckets(std::int64_t* keys, std::size_t n, std::uint64_t offset, unsigned shift,
-                           const std::vector<std::size_t>& start, std::size_t largest, U* scratch) {
-    {
-        const std::uint64_t within = (std::uint64_t{1} << shift) - 1;
-        std::vector<std::size_t> next(start.begin(), start.end() - 1);
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::uint64_t v = static_cast<std::uint64_t>(keys[k]) - offset;
-            scratch[next[v >> shift]++] = static_cast<U>(v & within);
-        }
-    }
-    const unsigned digit = std::min(shift, 12u), low = shift - digit;
-    const U mask = static_cast<U>((std::uint64_t{1} << digit) - 1);
-    std::vector<std::uint32_t> count((std::size_t{1} << digit) + 1);
-    std::vector<U> spare(largest);
-    std::size_t out = 0;
-    for (std::size_t d = 0; d + 1 < start.size(); ++d) {
-        const U* bucket = scratch + start[d];
-        const std::size_t size = start[d + 1] - start[d];
-        const std::uint64_t base = offset + (static_cast<std::uint64_t>(d) << shift);
-        std::fill(count.begin(), count.end(), 0);
-        for (std::size_t k = 0; k < size; ++k) ++count[((bucket[k] >> low) & mask) + 1];
-        for (std::size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
-        for (std::size_t k = 0; k < size; ++k) spare[count[(bucket[k] >> low) & mask]++] = bucket[k];
-        // Insertion into keys[first ..): runs of equal digits are short.
-        const std::size_t first = out;
-        for (std::size_t k = 0; k < size; ++k) {
-            const std::int64_t v = static_cast<std::int64_t>(base + spare[k]);
-            std::size_t m = out;
-            while (m > first && keys[m - 1] > v) --m;
-            if (m > first && keys[m - 1] == v) continue;  // a repeat
-            for (std::size_t j = out; j > m; --j) keys[j] = keys[j - 1];
-            keys[m] = v;
-            ++out;
-        }
-    }
-    return out;
-}
-
-// Sorts signed keys ascending and moves the distinct ones to the front;
-// returns how many there are. The keys are taken as offsets from the
-// smallest. One pass deals them into buckets by their top bits (a few
-// thousand keys each, so a bucket stays in the core's caches); a counting
-// pass deals each bucket by its next 12 bits into `spare`, which leaves only
-// runs of a key or two out of order; and a last pass finishes each bucket by
-// insertion straight into its place in `keys`, dropping repeats. Equal keys
-// always share a bucket. `scratch` holds at least n values.
-std::size_t sort_unique_keys(std::int64_t* keys, std::size_t n, std::uint64_t* scratch) {
-    if (n < 2) return n;
-    std::int64_t lo = keys[0], hi = keys[0];
-    for (std::size_t k = 1; k < n; ++k) {
-        lo = std::min(lo, keys[k]);
-        hi = std::max(hi, keys[k]);
-    }
-    const std::uint64_t offset = static_cast<std::uint64_t>(lo);
-    const std::uint64_t range = static_cast<std::uint64_t>(hi) - offset;
-    if (range == 0) return 1;
-    const unsigned bits = 64 - static_cast<unsigned>(std::countl_zero(range));
-    const unsigned width = static_cast<unsigned>(std::bit_width(n));
-    // At least one top bit when the keys span all 64 bits, so no shift is 64.
-    const unsigned top = std::max(std::min(bits, width > 12 ? width - 12 : 0u), bits == 64 ? 1u : 0u);
-    const unsigned shift = bits - top;
-    std::vector<std::size_t> start((std::size_t{1} << top) + 1, 0);
-    for (std::size_t k = 0; k < n; ++k) ++start[((static_cast<std::uint64_t>(keys[k]) - offset) >> shift) + 1];
-    std::size_t largest = 0;
-    for (std::size_t d = 1; d < start.size(); ++d) {
-        largest = std::max(largest, start[d]);
-        start[d] += start[d - 1];
-    }
-    // Within a bucket only the low `shift` bits differ: 32 bits hold them for
-    // every range of up to 2^32 times the bucket count, halving the traffic.
-    if (shift <= 32) {
-        return finish_buckets(keys, n, offset, shift, start, largest, reinterpret_cast<std::uint32_t*>(scratch));
-    }
-    return finish_buckets(keys, n, offset, shift, start, largest, scratch);
-}
-
 }  // namespace
 
 namespace detail {
@@ -557,19 +480,18 @@ void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, doubl
     scan_spectrum(packed, n, finite, keys, best, best_v);
 }
 
-std::size_t sort_unique(std::int64_t* keys, std::size_t count) {
-    if (count < 2) return count;
-    std::vector<std::uint64_t> small;
-    std::unique_ptr<LargeBuffer<std::uint64_t>> large;
-    std::uint64_t* scratch;
+std::size_t sort_energies(std::int64_t* keys, std::size_t count, std::int64_t lo, std::int64_t hi) {
+    std::vector<std::int64_t> small;
+    std::unique_ptr<LargeBuffer<std::int64_t>> large;
+    std::int64_t* scratch;
     if (count < kSmallKeys) {
         small.resize(count);
         scratch = small.data();
     } else {
-        large = std::make_unique<LargeBuffer<std::uint64_t>>(count);
+        large = std::make_unique<LargeBuffer<std::int64_t>>(count);
         scratch = large->data();
     }
-    return sort_unique_keys(keys, count, scratch);
+    return sort_unique_energies(keys, count, lo, hi, scratch);
 }
 
 }  // namespace detail
@@ -582,19 +504,13 @@ Spectrum::Spectrum(std::size_t count) {
     }
 }
 
-const double* Spectrum::energies_in_place() {
-    std::int64_t* k = keys();
-    double* e = reinterpret_cast<double*>(k);  // same size; each slot is read before it is written
-    for (std::size_t i = 0; i < distinct; ++i) e[i] = static_cast<double>(k[i]) / 1e9;
-    return e;
-}
-
 Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
     if (n_vars > kMaxExhaustiveVars) throw SizeLimit("SizeViolation: qubo_energy_spectrum requires n_vars <= 20");
     if (n_vars == 0) {
         Spectrum result(1);
         result.best_energy = 0.0;
-        result.keys()[0] = 0;
+        const double zero = 0.0;
+        std::memcpy(result.keys(), &zero, sizeof zero);
         return result;
     }
     check_qubo_indices(terms, n_vars);
@@ -602,7 +518,7 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
     Spectrum result(std::size_t{1} << n);
     std::uint64_t best_v = 0;
     detail::spectrum_scan(terms, n, result.keys(), result.best_energy, best_v);
-    result.distinct = detail::sort_unique(result.keys(), std::size_t{1} << n);
+    result.distinct = detail::sort_energies(result.keys(), std::size_t{1} << n, 1, 0);
     result.best_assignment.resize(n);
     for (unsigned k = 0; k < n; ++k) result.best_assignment[k] = (best_v >> k) & 1;
     return result;

@@ -24,15 +24,14 @@ struct Spectrum {
     explicit Spectrum(std::size_t count);  // room for `count` keys
     std::vector<std::uint8_t> best_assignment;
     double best_energy = 0.0;
-    // The distinct energies, ascending, as keys on the 1e-9 grid: entry k is
-    // the energy keys()[k] / 1e9, for k < distinct.
+    // The distinct energies, ascending, on the 1e-9 grid: energies()[0 ..
+    // distinct). Until they are sorted, the same storage holds every
+    // assignment's key (keys()).
     std::size_t distinct = 1;
     std::int64_t* keys() { return large_ ? large_->data() : small_.data(); }
-    const std::int64_t* keys() const { return large_ ? large_->data() : small_.data(); }
-    double energy(std::size_t k) const { return static_cast<double>(keys()[k]) / 1e9; }
-    // Replaces the first `distinct` keys by their energies, in place, and
-    // returns them (keys() is then no longer meaningful).
-    const double* energies_in_place();
+    const double* energies() const {
+        return reinterpret_cast<const double*>(large_ ? large_->data() : small_.data());
+    }
 
 private:
     std::vector<std::int64_t> small_;
@@ -47,10 +46,11 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars);
 namespace detail {
 // The two phases of qubo_energy_spectrum (n >= 1, indices checked): every
 // assignment's key into keys[0 .. 2^n) and the first lowest energy and its
-// assignment number; then the keys sorted ascending with the distinct ones
-// moved to the front, returning how many there are.
+// assignment number; then the keys sorted ascending, the distinct ones moved
+// to the front as their energies (doubles written over them), returning how
+// many there are; [lo, hi] is the keys' range if known (lo > hi if not).
 void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, double& best, std::uint64_t& best_v);
-std::size_t sort_unique(std::int64_t* keys, std::size_t count);
+std::size_t sort_energies(std::int64_t* keys, std::size_t count, std::int64_t lo, std::int64_t hi);
 }  // namespace detail
 
 // Linear error terms (site, h) of an Ising error Hamiltonian.

@@ -40,7 +40,7 @@ py::Member& member_qubo_energy_spectrum() {
         "SizeViolation when n_vars > 20.",
         [](Arg<QuboTerms, "qubo"> qubo, Arg<std::uint64_t, "n_vars"> n_vars) -> PyObject* {
             sim::Spectrum s = sim::qubo_energy_spectrum(qubo.value, n_vars.value);
-            py::Ref energies = float_list(s.energies_in_place(), s.distinct);
+            py::Ref energies = float_list(s.energies(), s.distinct);
             return to_py(std::make_tuple(s.best_assignment, s.best_energy, std::move(energies)));
         });
     return f;
