@@ -336,4 +336,30 @@ TALVO_INLINE Vec<4> shuffle_by_lanes(Vec<4> x, Vec<4> y) {
 
 #endif
 
+// out[k] = (the signed 64-bit integer values[k] + add) / divisor, for k < n,
+// each quotient rounded once as a scalar division would. Every integer must
+// be below 2^51 in magnitude: then adding it to the bits of 1.5 * 2^52 gives
+// that double plus the integer exactly, and subtracting 1.5 * 2^52 again
+// converts it without a scalar conversion, two lanes at a time.
+TALVO_INLINE void divide_small_ints(const std::uint64_t* values, std::uint64_t add, std::size_t n, double divisor,
+                                    double* out) {
+    constexpr std::uint64_t kMagic = 0x4338000000000000;  // the bits of 1.5 * 2^52
+    std::size_t k = 0;
+#if TALVO_VECTOR_EXT
+    const Ints<2> offset = Ints<2>{} + static_cast<long long>(add + kMagic);
+    const Vec<2> magic = splat<2>(0x1.8p52), d = splat<2>(divisor);
+    for (; k + 2 <= n; k += 2) {
+        Ints<2> v;
+        std::memcpy(&v, values + k, sizeof v);
+        store<2>(out + k, ((Vec<2>)(v + offset) - magic) / d);
+    }
+#endif
+    for (; k < n; ++k) {
+        const std::uint64_t bits = values[k] + add + kMagic;
+        double x;
+        std::memcpy(&x, &bits, sizeof x);
+        out[k] = (x - 0x1.8p52) / divisor;
+    }
+}
+
 }  // namespace talvo::simd

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "simd.h"
+
 namespace talvo::sim {
 
 namespace {
@@ -94,28 +96,17 @@ struct AsKeys {
 struct AsEnergies {
     static void put(std::uint64_t* dst, const std::uint64_t* offsets, std::size_t m, std::uint64_t base,
                     std::uint64_t top) {
-        // Below 2^51 in magnitude, a key added to the bits of 1.5 * 2^52 is
-        // that double plus the key, exactly; subtracting 1.5 * 2^52 again
-        // converts it without the scalar int-to-double step, so that the
-        // loop vectorises. Larger keys take the plain conversion.
+        // Keys below 2^51 in magnitude convert exactly without the scalar
+        // int-to-double step; larger ones take it.
         constexpr std::int64_t kLimit = std::int64_t{1} << 51;
         const std::int64_t first = static_cast<std::int64_t>(base + offsets[0]);
         const std::int64_t last = static_cast<std::int64_t>(base + top);
+        double* out = reinterpret_cast<double*>(dst);
         if (first > -kLimit && last < kLimit) {
-            constexpr std::uint64_t kMagic = 0x4338000000000000;  // the bits of 1.5 * 2^52
-            for (std::size_t k = 0; k < m; ++k) {
-                const std::uint64_t bits = base + offsets[k] + kMagic;
-                double d;
-                std::memcpy(&d, &bits, sizeof d);
-                const double e = (d - 0x1.8p52) / 1e9;
-                std::memcpy(dst + k, &e, sizeof e);
-            }
+            simd::divide_small_ints(offsets, base, m, 1e9, out);
             return;
         }
-        for (std::size_t k = 0; k < m; ++k) {
-            const double e = static_cast<double>(static_cast<std::int64_t>(base + offsets[k])) / 1e9;
-            std::memcpy(dst + k, &e, sizeof e);
-        }
+        for (std::size_t k = 0; k < m; ++k) out[k] = static_cast<double>(static_cast<std::int64_t>(base + offsets[k])) / 1e9;
     }
 };
 
