@@ -61,8 +61,9 @@ def run():
                     f"{k['lane_adds_per_s'] / 1e9:.1f}e9 lane additions/s measured; floor counting only the "
                     f"additions that change a sum {_common.fmt_value(active_floor)}; writing the keys "
                     f"{_common.fmt_value(k['write_pass_s'])}"),
-        _common.row(f"{case}: sort, unique and energies of the keys", k["sort_unique_s"], k["copy_pass_s"],
-                    "floor: one read+write pass", "report", None,
+        _common.row(f"{case}: sort, unique and energies of the keys", k["sort_unique_s"],
+                    k["deal_pass_s"] + k["copy_pass_s"], "floor: one deal into buckets + one read+write pass",
+                    "report", None,
                     f"{distinct:,} distinct of {2 ** n:,}; kernel total {_common.fmt_value(k['spectrum_s'])} "
                     f"(with the buffers' allocation)"),
         _common.row(f"{case}: result building", result, tolist, "floor: array('d').tolist()", "report", None,
