@@ -67,6 +67,10 @@ inline std::uint64_t bits_of(double d) {
 constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
+// The bit sets of the terms left on by each low part of a block number are
+// tabled while they fit in this many words.
+constexpr std::size_t kOnTableWords = std::size_t{1} << 14;
+
 // What a scan keeps of the energies, block by block. Each receives a whole
 // block in registers (`block`) or, for the one partial block of a problem
 // smaller than a block, its first `count` energies (`partial`).
@@ -78,10 +82,19 @@ struct FirstMin {
     double best = kInf;
     std::uint64_t best_v = 0;
 
-    TALVO_INLINE void block(const Vec<W>* e, std::uint64_t base) {
+    TALVO_INLINE void block(const Vec<W>* e, std::uint64_t base) { take(block_min(e), e, base); }
+
+    // The lowest energy of each lane position across the block's
+    // accumulators (+inf where all are NaN).
+    static TALVO_INLINE Vec<W> block_min(const Vec<W>* e) {
         Vec<W> m = simd::splat<W>(kInf);
         TALVO_UNROLL
         for (unsigned g = 0; g < kGroups; ++g) m = simd::select<W>(simd::less<W>(e[g], m), e[g], m);
+        return m;
+    }
+
+    // The block's energies `e` and their block_min `m`.
+    TALVO_INLINE void take(Vec<W> m, const Vec<W>* e, std::uint64_t base) {
         double low = kInf;
         for (unsigned l = 0; l < W; ++l) low = simd::lane<W>(m, l) < low ? simd::lane<W>(m, l) : low;
         if (!(low < best)) return;
@@ -108,30 +121,65 @@ struct FirstMin {
     }
 };
 
-// The first lowest energy and every energy's key.
+// The first lowest energy, every energy's key, and the smallest and largest
+// key written. Blocks whose keys all come from the vector rounding keep their
+// lowest and highest energies in two vectors (rounding is monotone, so their
+// keys' range is that of those energies' keys); the others, keyed lane by
+// lane, are compared key by key.
 template <unsigned W>
 struct KeysAndMin {
     std::int64_t* keys;
     FirstMin<W> min;
+    Vec<W> low = simd::splat<W>(kInf), high = simd::splat<W>(-kInf);
+    std::int64_t key_lo = std::numeric_limits<std::int64_t>::max();
+    std::int64_t key_hi = std::numeric_limits<std::int64_t>::min();
 
     TALVO_INLINE void block(const Vec<W>* e, std::uint64_t base) {
-        min.block(e, base);
+        const Vec<W> m = FirstMin<W>::block_min(e);
+        min.take(m, e, base);
         Vec<W> in_range = simd::splat<W>(from_bits(~std::uint64_t{0}));
+        Vec<W> top = e[0];
         TALVO_UNROLL
         for (unsigned g = 0; g < kGroups; ++g) {
             const Vec<W> ok = simd::round_half_away<W>(e[g] * simd::splat<W>(1e9), keys + base + g * W);
             in_range = simd::bit_and<W>(in_range, ok);
+            top = simd::select<W>(simd::less<W>(top, e[g]), e[g], top);
         }
-        if (simd::all_lanes<W>(in_range)) return;
+        if (simd::all_lanes<W>(in_range)) {
+            // No NaN here: m and top are the block's exact extremes.
+            low = simd::select<W>(simd::less<W>(m, low), m, low);
+            high = simd::select<W>(simd::less<W>(high, top), top, high);
+            return;
+        }
         // A NaN, an infinity or a huge energy: the exact rule, lane by lane.
         double lanes[W * kGroups];
         TALVO_UNROLL
         for (unsigned g = 0; g < kGroups; ++g) simd::store<W>(lanes + g * W, e[g]);
         for (unsigned k = 0; k < W * kGroups; ++k) keys[base + k] = key_of(lanes[k]);
+        range_of(base, W * kGroups);
     }
     void partial(const double* e, std::uint64_t base, std::uint64_t count) {
         min.partial(e, base, count);
         for (std::uint64_t k = 0; k < count; ++k) keys[base + k] = key_of(e[k]);
+        range_of(base, count);
+    }
+    void range_of(std::uint64_t base, std::uint64_t count) {
+        for (std::uint64_t k = 0; k < count; ++k) {
+            key_lo = std::min(key_lo, keys[base + k]);
+            key_hi = std::max(key_hi, keys[base + k]);
+        }
+    }
+    // Folds the vector blocks' extremes into key_lo and key_hi.
+    void finish() {
+        double lo = kInf, hi = -kInf;
+        for (unsigned l = 0; l < W; ++l) {
+            lo = std::min(lo, simd::lane<W>(low, l));
+            hi = std::max(hi, simd::lane<W>(high, l));
+        }
+        if (lo != kInf) {  // some block was keyed by vectors (its energies are finite)
+            key_lo = std::min(key_lo, key_of(lo));
+            key_hi = std::max(key_hi, key_of(hi));
+        }
     }
 };
 
@@ -254,19 +302,34 @@ struct Scan {
             }
         }
         const double* table = patterns.table.data();
-        const std::uint64_t high = ((std::uint64_t{1} << n) - 1) & ~std::uint64_t{kLanes - 1};
-        std::vector<std::uint64_t> on(words);
-        blocks(std::uint64_t{1} << n, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
-            for (std::size_t w = 0; w < words; ++w) on[w] = all[w];
-            for (std::uint64_t zeros = ~base & high; zeros; zeros &= zeros - 1) {
-                const std::uint64_t* o = off.data() + static_cast<unsigned>(std::countr_zero(zeros)) * words;
-                for (std::size_t w = 0; w < words; ++w) on[w] &= ~o[w];
+
+        // The block number splits into a low part of low_bits bits and a
+        // high part: `low` holds the terms left on by each low part, made
+        // once; `high` those left on by the current high part, made again
+        // when it changes. A block's set is the two rows ANDed.
+        const unsigned high_bits = n > kBits ? n - kBits : 0;
+        unsigned low_bits = (high_bits + 1) / 2;
+        while (low_bits > 0 && (std::size_t{1} << low_bits) * words > kOnTableWords) --low_bits;
+        const std::uint64_t low_mask = (std::uint64_t{1} << low_bits) - 1;
+        const auto left_on = [&](std::uint64_t* row, std::uint64_t zeros) {
+            std::copy(all.begin(), all.end(), row);
+            for (; zeros; zeros &= zeros - 1) {
+                const std::uint64_t* o = off.data() + (kBits + static_cast<unsigned>(std::countr_zero(zeros))) * words;
+                for (std::size_t w = 0; w < words; ++w) row[w] &= ~o[w];
             }
+        };
+        std::vector<std::uint64_t> low((std::size_t{1} << low_bits) * words), high(words);
+        for (std::uint64_t x = 0; x <= low_mask; ++x) left_on(&low[x * words], ~x & low_mask);
+        const std::uint64_t high_mask = ((std::uint64_t{1} << high_bits) - 1) & ~low_mask;
+        blocks(std::uint64_t{1} << n, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
+            const std::uint64_t b = base >> kBits;
+            if ((b & low_mask) == 0) left_on(high.data(), ~b & high_mask);
+            const std::uint64_t* row = low.data() + (b & low_mask) * words;
             TALVO_UNROLL
             for (unsigned g = 0; g < kGroups; ++g) acc[g] = simd::splat<W>(0.0);
             for (std::size_t w = 0; w < words; ++w) {
-                for (std::uint64_t b = on[w]; b; b &= b - 1) {
-                    const Entry& e = entries[w * 64 + static_cast<unsigned>(std::countr_zero(b))];
+                for (std::uint64_t on = row[w] & high[w]; on; on &= on - 1) {
+                    const Entry& e = entries[w * 64 + static_cast<unsigned>(std::countr_zero(on))];
                     const V weight = simd::splat<W>(e.w);
                     const double* p = table + e.pattern;
                     TALVO_UNROLL
@@ -349,15 +412,18 @@ struct Scan {
     }
 
     static TALVO_INLINE void spectrum(const Term* terms, std::size_t n_terms, unsigned n, bool finite, std::int64_t* keys,
-                         double& best, std::uint64_t& best_v) {
+                                      double& best, std::uint64_t& best_v, std::int64_t& key_lo, std::int64_t& key_hi) {
         KeysAndMin<W> sink{keys, {}};
         if (finite) {
             qubo_finite(terms, n_terms, n, sink);
         } else {
             qubo_general(terms, n_terms, n, sink);
         }
+        sink.finish();
         best = sink.min.best;
         best_v = sink.min.best_v;
+        key_lo = sink.key_lo;
+        key_hi = sink.key_hi;
     }
 
     static TALVO_INLINE void spin_min(const Term* terms, std::size_t n_terms, unsigned n, std::uint64_t count, double& best,
@@ -380,8 +446,8 @@ struct Scan {
 // registers (SSE2, NEON): wider ones would be split and spill.
 
 void spectrum_generic(const Term* t, std::size_t c, unsigned n, bool f, std::int64_t* k, double& b,
-                      std::uint64_t& v) {
-    Scan<2>::spectrum(t, c, n, f, k, b, v);
+                      std::uint64_t& v, std::int64_t& lo, std::int64_t& hi) {
+    Scan<2>::spectrum(t, c, n, f, k, b, v, lo, hi);
 }
 void spin_min_generic(const Term* t, std::size_t c, unsigned n, std::uint64_t m, double& b, std::uint64_t& v) {
     Scan<2>::spin_min(t, c, n, m, b, v);
@@ -399,8 +465,8 @@ constexpr unsigned kAvx2Width = 8;
 constexpr unsigned kAvx2Width = 4;
 #endif
 TALVO_TARGET_AVX2 void spectrum_avx2(const Term* t, std::size_t c, unsigned n, bool f, std::int64_t* k, double& b,
-                                     std::uint64_t& v) {
-    Scan<kAvx2Width>::spectrum(t, c, n, f, k, b, v);
+                                     std::uint64_t& v, std::int64_t& lo, std::int64_t& hi) {
+    Scan<kAvx2Width>::spectrum(t, c, n, f, k, b, v, lo, hi);
 }
 TALVO_TARGET_AVX2 void spin_min_avx2(const Term* t, std::size_t c, unsigned n, std::uint64_t m, double& b,
                                      std::uint64_t& v) {
@@ -410,8 +476,8 @@ TALVO_TARGET_AVX2 double spin_max_abs_avx2(const Term* t, std::size_t c, unsigne
     return Scan<kAvx2Width>::spin_max_abs(t, c, n, m);
 }
 TALVO_TARGET_AVX512 void spectrum_avx512(const Term* t, std::size_t c, unsigned n, bool f, std::int64_t* k,
-                                         double& b, std::uint64_t& v) {
-    Scan<8>::spectrum(t, c, n, f, k, b, v);
+                                         double& b, std::uint64_t& v, std::int64_t& lo, std::int64_t& hi) {
+    Scan<8>::spectrum(t, c, n, f, k, b, v, lo, hi);
 }
 TALVO_TARGET_AVX512 void spin_min_avx512(const Term* t, std::size_t c, unsigned n, std::uint64_t m, double& b,
                                          std::uint64_t& v) {
@@ -423,13 +489,15 @@ TALVO_TARGET_AVX512 double spin_max_abs_avx512(const Term* t, std::size_t c, uns
 #endif
 
 void scan_spectrum(const std::vector<Term>& terms, unsigned n, bool finite, std::int64_t* keys, double& best,
-                   std::uint64_t& best_v) {
+                   std::uint64_t& best_v, std::int64_t& lo, std::int64_t& hi) {
+    const Term* t = terms.data();
+    const std::size_t c = terms.size();
     switch (simd::active()) {
 #if TALVO_SIMD_X86
-        case simd::Level::Avx512: return spectrum_avx512(terms.data(), terms.size(), n, finite, keys, best, best_v);
-        case simd::Level::Avx2: return spectrum_avx2(terms.data(), terms.size(), n, finite, keys, best, best_v);
+        case simd::Level::Avx512: return spectrum_avx512(t, c, n, finite, keys, best, best_v, lo, hi);
+        case simd::Level::Avx2: return spectrum_avx2(t, c, n, finite, keys, best, best_v, lo, hi);
 #endif
-        default: return spectrum_generic(terms.data(), terms.size(), n, finite, keys, best, best_v);
+        default: return spectrum_generic(t, c, n, finite, keys, best, best_v, lo, hi);
     }
 }
 
@@ -470,14 +538,15 @@ std::uint64_t spin_count(const std::vector<Term>& terms, unsigned n) {
 
 namespace detail {
 
-void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, double& best, std::uint64_t& best_v) {
+void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, double& best, std::uint64_t& best_v,
+                   std::int64_t& key_lo, std::int64_t& key_hi) {
     std::vector<Term> packed(terms.size());
     bool finite = true;
     for (std::size_t t = 0; t < terms.size(); ++t) {
         packed[t] = {static_cast<std::uint32_t>(terms[t].i), static_cast<std::uint32_t>(terms[t].j), terms[t].w};
         finite = finite && std::isfinite(terms[t].w);
     }
-    scan_spectrum(packed, n, finite, keys, best, best_v);
+    scan_spectrum(packed, n, finite, keys, best, best_v, key_lo, key_hi);
 }
 
 std::size_t sort_energies(std::int64_t* keys, std::size_t count, std::int64_t lo, std::int64_t hi) {
@@ -517,8 +586,9 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars) {
     const unsigned n = static_cast<unsigned>(n_vars);
     Spectrum result(std::size_t{1} << n);
     std::uint64_t best_v = 0;
-    detail::spectrum_scan(terms, n, result.keys(), result.best_energy, best_v);
-    result.distinct = detail::sort_energies(result.keys(), std::size_t{1} << n, 1, 0);
+    std::int64_t key_lo = 0, key_hi = 0;
+    detail::spectrum_scan(terms, n, result.keys(), result.best_energy, best_v, key_lo, key_hi);
+    result.distinct = detail::sort_energies(result.keys(), std::size_t{1} << n, key_lo, key_hi);
     result.best_assignment.resize(n);
     for (unsigned k = 0; k < n; ++k) result.best_assignment[k] = (best_v >> k) & 1;
     return result;

@@ -45,11 +45,13 @@ Spectrum qubo_energy_spectrum(const QuboTerms& terms, std::uint64_t n_vars);
 
 namespace detail {
 // The two phases of qubo_energy_spectrum (n >= 1, indices checked): every
-// assignment's key into keys[0 .. 2^n) and the first lowest energy and its
-// assignment number; then the keys sorted ascending, the distinct ones moved
-// to the front as their energies (doubles written over them), returning how
-// many there are; [lo, hi] is the keys' range if known (lo > hi if not).
-void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, double& best, std::uint64_t& best_v);
+// assignment's key into keys[0 .. 2^n), the first lowest energy and its
+// assignment number, and the smallest and largest key written (key_lo,
+// key_hi); then the keys sorted ascending, the distinct ones moved to the
+// front as their energies (doubles written over them), returning how many
+// there are; [lo, hi] is the keys' range if known (lo > hi if not).
+void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, double& best, std::uint64_t& best_v,
+                   std::int64_t& key_lo, std::int64_t& key_hi);
 std::size_t sort_energies(std::int64_t* keys, std::size_t count, std::int64_t lo, std::int64_t hi);
 }  // namespace detail
 
