@@ -70,8 +70,12 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::size_t kOnTableWords = std::size_t{1} << 14;
 
 // A QUBO term list that switches between terms with and without lane
-// variables at most this often gets a branch per term (see qubo_finite).
-constexpr std::size_t kFewKindChanges = 8;
+// variables at most this often gets a branch per term (see qubo_finite):
+// each switch can cost a block a misprediction, against a few cycles saved
+// per term without lane variables. Measured: a list in variable order (one
+// switch) gains, with the linear terms first it has three; seven switches
+// already lose.
+constexpr std::size_t kFewKindChanges = 3;
 
 // What a scan keeps of the energies, block by block. Each receives a whole
 // block in registers (`block`) or, for the one partial block of a problem
