@@ -354,7 +354,7 @@ struct Scan {
             }
         };
         std::vector<std::uint64_t> low((std::size_t{1} << low_bits) * words), high(words);
-        for (std::uint64_t x = 0; x <= low_mask; ++x) left_on(&low[x * words], ~x & low_mask);
+        for (std::uint64_t x = 0; x <= low_mask; ++x) left_on(low.data() + x * words, ~x & low_mask);
         const std::uint64_t high_mask = ((std::uint64_t{1} << high_bits) - 1) & ~low_mask;
         blocks(std::uint64_t{1} << n, n_terms, [&](std::uint64_t base, V* acc) TALVO_LAMBDA_INLINE {
             const std::uint64_t b = base >> kBits;
