@@ -1,9 +1,10 @@
 // The spectrum's evaluation pass on every instruction set this machine
 // offers: each key against the energy summed term by term, and the key range
 // it reports against a direct minimum and maximum of the keys. Problems below,
-// at and above a block's size; weights that keep every key on the vector
-// path, that send some blocks or all of them to the lane-by-lane rule
-// (infinities, NaN, energies past 2^51 / 1e9), and all zero.
+// at and above a block's size; term lists in random order and ordered by
+// variable (the two ways the pass adds terms); weights that keep every key on
+// the vector path, that send some blocks or all of them to the lane-by-lane
+// rule (infinities, NaN, energies past 2^51 / 1e9), and all zero.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -79,6 +80,16 @@ void check_all(std::mt19937_64& rng) {
         check_case({}, n);
         check_case(random_terms(rng, n, 3 * n + 2, 1.0), n);
         check_case(random_terms(rng, n, 70, 2.0), n);  // more than one word of terms
+
+        // Every pair in order of the first variable: the terms without lane
+        // variables come in one run at the end.
+        QuboTerms ordered;
+        for (unsigned i = 0; i < n; ++i) {
+            for (unsigned j = i; j < n; ++j) ordered.push_back({i, j, std::uniform_real_distribution<double>(-1, 1)(rng)});
+        }
+        check_case(ordered, n);
+        std::reverse(ordered.begin(), ordered.end());
+        check_case(ordered, n);
 
         QuboTerms zero = random_terms(rng, n, 2 * n, 1.0);
         for (QuboTerm& t : zero) t.w = 0.0;
