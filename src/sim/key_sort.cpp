@@ -52,23 +52,30 @@ void insertion_sort(std::uint64_t* a, std::size_t n) {
 }
 
 // Sorts a[0 .. n), which is expected to be nearly sorted, by insertion while
-// that moves fewer than `budget` values in all, else by std::sort.
-void sort_nearly_sorted(std::uint64_t* a, std::size_t n, std::size_t budget) {
+// that moves fewer than `budget` values in all, else by std::sort. Returns
+// false when no two values are equal (true when there may be repeats).
+bool sort_nearly_sorted(std::uint64_t* a, std::size_t n, std::size_t budget) {
+    bool repeats = false;
     for (std::size_t k = 1; k < n; ++k) {
         const std::uint64_t v = a[k];
-        if (a[k - 1] <= v) continue;
+        if (a[k - 1] <= v) {
+            repeats |= a[k - 1] == v;
+            continue;
+        }
         std::size_t m = k;
         do {
             a[m] = a[m - 1];
             --m;
         } while (m > 0 && a[m - 1] > v);
         a[m] = v;
+        repeats |= m > 0 && a[m - 1] == v;  // a[m + 1] is larger
         if (k - m > budget) {
             std::sort(a, a + n);
-            return;
+            return true;
         }
         budget -= k - m;
     }
+    return repeats;
 }
 
 // Moves the distinct values of the sorted a[0 .. n) to its front; returns how many.
@@ -126,6 +133,7 @@ template <class Out>
 std::size_t finish_bucket(const std::uint64_t* src, std::size_t n, std::uint64_t lo, std::uint64_t width,
                           std::uint64_t* dst, std::uint64_t base, Spare& spare) {
     std::uint64_t* a = spare.keys.data();
+    bool repeats = true;
     if (n <= kShortRun || width == 0) {
         std::copy(src, src + n, a);
         insertion_sort(a, n);
@@ -141,9 +149,9 @@ std::size_t finish_bucket(const std::uint64_t* src, std::size_t n, std::uint64_t
         for (std::size_t k = 0; k < n; ++k) a[count[(src[k] - lo) >> shift]++] = src[k];
         // Keys are now out of order only within a slot, and slots are short
         // unless the keys crowd into a few of them.
-        sort_nearly_sorted(a, n, 4 * n);
+        repeats = sort_nearly_sorted(a, n, 4 * n);
     }
-    const std::size_t m = unique_in_place(a, n);
+    const std::size_t m = repeats ? unique_in_place(a, n) : n;
     Out::put(dst, a, m, base, a[m - 1]);
     return m;
 }
