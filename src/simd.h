@@ -346,10 +346,12 @@ TALVO_INLINE void divide_small_ints(const std::uint64_t* values, std::uint64_t a
     constexpr std::uint64_t kMagic = 0x4338000000000000;  // the bits of 1.5 * 2^52
     std::size_t k = 0;
 #if TALVO_VECTOR_EXT
-    const Ints<2> offset = Ints<2>{} + static_cast<long long>(add + kMagic);
+    // Unsigned lanes: the sum wraps around as the scalar one does.
+    typedef unsigned long long Words __attribute__((vector_size(16)));
+    const Words offset = Words{} + (add + kMagic);
     const Vec<2> magic = splat<2>(0x1.8p52), d = splat<2>(divisor);
     for (; k + 2 <= n; k += 2) {
-        Ints<2> v;
+        Words v;
         std::memcpy(&v, values + k, sizeof v);
         store<2>(out + k, ((Vec<2>)(v + offset) - magic) / d);
     }
