@@ -261,6 +261,24 @@ struct Scan {
         }
     };
 
+    // Adds one term to a block: its weight to every accumulator when no lane
+    // variable is among its variables (`uniform`), else the weight with the
+    // lane pattern at p applied, masked (a QUBO term) or as sign flips (kSigns,
+    // a spin term).
+    template <bool kSigns>
+    static TALVO_INLINE void add_term(V* acc, V weight, bool uniform, const double* p) {
+        if (uniform) {
+            TALVO_UNROLL
+            for (unsigned g = 0; g < kGroups; ++g) acc[g] += weight;
+            return;
+        }
+        TALVO_UNROLL
+        for (unsigned g = 0; g < kGroups; ++g) {
+            const V pattern = simd::load<W>(p + g * W);
+            acc[g] += kSigns ? simd::bit_xor<W>(weight, pattern) : simd::bit_and<W>(weight, pattern);
+        }
+    }
+
     // Calls sink.block for every block of `count` assignments from 0 (whole
     // blocks, or one partial block when count is smaller); eval(base, acc)
     // fills the accumulators of the block starting at base, adding up to
@@ -367,15 +385,7 @@ struct Scan {
             for (std::size_t w = 0; w < words; ++w) {
                 for (std::uint64_t on = row[w] & high[w]; on; on &= on - 1) {
                     const Entry& e = entries[w * 64 + static_cast<unsigned>(std::countr_zero(on))];
-                    const V weight = simd::splat<W>(e.w);
-                    if (Split && e.uniform) {
-                        TALVO_UNROLL
-                        for (unsigned g = 0; g < kGroups; ++g) acc[g] += weight;
-                        continue;
-                    }
-                    const double* p = table + e.pattern;
-                    TALVO_UNROLL
-                    for (unsigned g = 0; g < kGroups; ++g) acc[g] += simd::bit_and<W>(weight, simd::load<W>(p + g * W));
+                    add_term<false>(acc, simd::splat<W>(e.w), Split && e.uniform, table + e.pattern);
                 }
             }
         }, sink);
@@ -447,15 +457,8 @@ struct Scan {
             for (unsigned g = 0; g < kGroups; ++g) acc[g] = simd::splat<W>(0.0);
             for (std::size_t t = 0; t < n_terms; ++t) {
                 const Entry& e = entries[t];
-                const V weight = simd::splat<W>(from_bits(e.w ^ flip[e.a] ^ flip[e.b]));
-                if (e.uniform) {
-                    TALVO_UNROLL
-                    for (unsigned g = 0; g < kGroups; ++g) acc[g] += weight;
-                    continue;
-                }
-                const double* p = table + e.pattern;
-                TALVO_UNROLL
-                for (unsigned g = 0; g < kGroups; ++g) acc[g] += simd::bit_xor<W>(weight, simd::load<W>(p + g * W));
+                add_term<true>(acc, simd::splat<W>(from_bits(e.w ^ flip[e.a] ^ flip[e.b])), e.uniform,
+                               table + e.pattern);
             }
         }, sink);
     }

@@ -15,7 +15,7 @@ namespace {
 // caches; larger groups of nearby keys are split again.
 constexpr std::size_t kBucket = 4096;
 
-// Runs of at most this many keys are sorted by insertion.
+// Buckets of at most this many keys are sorted by insertion alone.
 constexpr std::size_t kShortRun = 16;
 
 // Values are sorted by their offset from the smallest, as unsigned 64-bit
@@ -24,31 +24,15 @@ struct Range {
     std::uint64_t lo, hi;  // hi - lo is the largest offset
 };
 
-Range signed_range(const std::int64_t* keys, std::size_t n) {
-    std::int64_t lo = keys[0], hi = keys[0];
-    for (std::size_t k = 1; k < n; ++k) {
-        lo = std::min(lo, keys[k]);
-        hi = std::max(hi, keys[k]);
-    }
-    return {static_cast<std::uint64_t>(lo), static_cast<std::uint64_t>(hi)};
-}
-
-Range unsigned_range(const std::uint64_t* a, std::size_t n) {
-    std::uint64_t lo = a[0], hi = a[0];
+// The smallest and largest of n values, in the order of T.
+template <class T>
+Range range_of(const T* a, std::size_t n) {
+    T lo = a[0], hi = a[0];
     for (std::size_t k = 1; k < n; ++k) {
         lo = std::min(lo, a[k]);
         hi = std::max(hi, a[k]);
     }
-    return {lo, hi};
-}
-
-void insertion_sort(std::uint64_t* a, std::size_t n) {
-    for (std::size_t k = 1; k < n; ++k) {
-        const std::uint64_t v = a[k];
-        std::size_t m = k;
-        for (; m > 0 && a[m - 1] > v; --m) a[m] = a[m - 1];
-        a[m] = v;
-    }
+    return {static_cast<std::uint64_t>(lo), static_cast<std::uint64_t>(hi)};
 }
 
 // Sorts a[0 .. n), which is expected to be nearly sorted, by insertion while
@@ -133,10 +117,10 @@ template <class Out>
 std::size_t finish_bucket(const std::uint64_t* src, std::size_t n, std::uint64_t lo, std::uint64_t width,
                           std::uint64_t* dst, std::uint64_t base, Spare& spare) {
     std::uint64_t* a = spare.keys.data();
-    bool repeats = true;
+    bool repeats;
     if (n <= kShortRun || width == 0) {
         std::copy(src, src + n, a);
-        insertion_sort(a, n);
+        repeats = sort_nearly_sorted(a, n, n * n);  // a budget insertion never exceeds
     } else {
         const unsigned bits = static_cast<unsigned>(std::bit_width(width));
         const unsigned digit = static_cast<unsigned>(std::bit_width(n)) + 1;
@@ -156,6 +140,8 @@ std::size_t finish_bucket(const std::uint64_t* src, std::size_t n, std::uint64_t
     return m;
 }
 
+constexpr std::size_t kOutside = ~std::size_t{0};
+
 // Sorts the n values of a, all within [r.lo, r.hi] (as offsets from r.lo),
 // and writes their distinct values, ascending, to the front of a through Out;
 // returns how many. scratch holds n values. When a value lies outside the
@@ -170,8 +156,6 @@ std::size_t finish_bucket(const std::uint64_t* src, std::size_t n, std::uint64_t
 // buckets before it. An oversized bucket spans a single slice, 2^16 times
 // narrower than the range it came from, and is sorted the same way, with the
 // unused rest of a as its scratch.
-constexpr std::size_t kOutside = ~std::size_t{0};
-
 template <class Out>
 std::size_t sort_unique_range(std::uint64_t* a, std::size_t n, Range r, std::uint64_t* scratch, Spare& spare) {
     const std::uint64_t width = r.hi - r.lo;
@@ -238,7 +222,7 @@ std::size_t sort_unique_range(std::uint64_t* a, std::size_t n, Range r, std::uin
         } else {
             // a[out ..] is free from here on and holds at least `size` values.
             const std::size_t m =
-                sort_unique_range<AsKeys>(values, size, unsigned_range(values, size), a + out, spare);
+                sort_unique_range<AsKeys>(values, size, range_of(values, size), a + out, spare);
             Out::put(a + out, values, m, r.lo, values[m - 1]);
             out += m;
         }
@@ -257,7 +241,7 @@ std::size_t sort_unique(std::int64_t* keys, std::size_t n, const Range* known, s
         const std::size_t m = sort_unique_range<Out>(a, n, *known, s, spare);
         if (m != kOutside) return m;
     }
-    return sort_unique_range<Out>(a, n, signed_range(keys, n), s, spare);
+    return sort_unique_range<Out>(a, n, range_of(keys, n), s, spare);
 }
 
 }  // namespace
