@@ -92,4 +92,18 @@ std::string select(const char* value) {
            offered() + ")";
 }
 
+#if TALVO_SIMD_X86
+TALVO_TARGET_AVX2 static void divide_small_ints_avx2(const std::uint64_t* values, std::uint64_t add, std::size_t n,
+                                                    double divisor, double* out) {
+    detail::divide_small_ints_lanes<4>(values, add, n, divisor, out);
+}
+#endif
+
+void divide_small_ints(const std::uint64_t* values, std::uint64_t add, std::size_t n, double divisor, double* out) {
+#if TALVO_SIMD_X86
+    if (active() != Level::Generic) return divide_small_ints_avx2(values, add, n, divisor, out);
+#endif
+    detail::divide_small_ints_lanes<2>(values, add, n, divisor, out);
+}
+
 }  // namespace talvo::simd

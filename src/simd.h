@@ -99,16 +99,19 @@ template <>
 struct VecTypes<2> {
     typedef double F __attribute__((vector_size(16)));
     typedef long long I __attribute__((vector_size(16)));
+    typedef unsigned long long U __attribute__((vector_size(16)));
 };
 template <>
 struct VecTypes<4> {
     typedef double F __attribute__((vector_size(32)));
     typedef long long I __attribute__((vector_size(32)));
+    typedef unsigned long long U __attribute__((vector_size(32)));
 };
 template <>
 struct VecTypes<8> {
     typedef double F __attribute__((vector_size(64)));
     typedef long long I __attribute__((vector_size(64)));
+    typedef unsigned long long U __attribute__((vector_size(64)));
 };
 
 template <unsigned W>
@@ -340,20 +343,26 @@ TALVO_INLINE Vec<4> shuffle_by_lanes(Vec<4> x, Vec<4> y) {
 // each quotient rounded once as a scalar division would. Every integer must
 // be below 2^51 in magnitude: then adding it to the bits of 1.5 * 2^52 gives
 // that double plus the integer exactly, and subtracting 1.5 * 2^52 again
-// converts it without a scalar conversion, two lanes at a time.
-TALVO_INLINE void divide_small_ints(const std::uint64_t* values, std::uint64_t add, std::size_t n, double divisor,
-                                    double* out) {
+// converts it without a scalar conversion, a vector at a time (four lanes
+// where AVX2 is active, else two).
+void divide_small_ints(const std::uint64_t* values, std::uint64_t add, std::size_t n, double divisor, double* out);
+
+namespace detail {
+
+template <unsigned W>
+TALVO_INLINE void divide_small_ints_lanes(const std::uint64_t* values, std::uint64_t add, std::size_t n,
+                                          double divisor, double* out) {
     constexpr std::uint64_t kMagic = 0x4338000000000000;  // the bits of 1.5 * 2^52
     std::size_t k = 0;
 #if TALVO_VECTOR_EXT
     // Unsigned lanes: the sum wraps around as the scalar one does.
-    typedef unsigned long long Words __attribute__((vector_size(16)));
+    using Words = typename VecTypes<W>::U;
     const Words offset = Words{} + (add + kMagic);
-    const Vec<2> magic = splat<2>(0x1.8p52), d = splat<2>(divisor);
-    for (; k + 2 <= n; k += 2) {
+    const Vec<W> magic = splat<W>(0x1.8p52), d = splat<W>(divisor);
+    for (; k + W <= n; k += W) {
         Words v;
         std::memcpy(&v, values + k, sizeof v);
-        store<2>(out + k, ((Vec<2>)(v + offset) - magic) / d);
+        store<W>(out + k, ((Vec<W>)(v + offset) - magic) / d);
     }
 #endif
     for (; k < n; ++k) {
@@ -361,6 +370,44 @@ TALVO_INLINE void divide_small_ints(const std::uint64_t* values, std::uint64_t a
         double x;
         std::memcpy(&x, &bits, sizeof x);
         out[k] = (x - 0x1.8p52) / divisor;
+    }
+}
+
+}  // namespace detail
+
+// c[k] becomes c[0] + c[1] + ... + c[k] (modulo 2^16), for k < n: the slot
+// starts of a counting sort. Eight counts at a time where vectors exist, so
+// the carried sum is one add per eight counts instead of one per count.
+TALVO_INLINE void running_sums(std::uint16_t* c, std::size_t n) {
+    std::size_t k = 0;
+    std::uint16_t run = 0;
+#if TALVO_VECTOR_EXT
+    typedef std::uint16_t Counts __attribute__((vector_size(16)));
+#if defined(__clang__) || __GNUC__ >= 12
+#define TALVO_SHIFT_IN(x, ...) __builtin_shufflevector(Counts{}, x, __VA_ARGS__)
+#else
+    typedef short Picks __attribute__((vector_size(16)));
+#define TALVO_SHIFT_IN(x, ...) __builtin_shuffle(Counts{}, x, Picks{__VA_ARGS__})
+#endif
+    Counts carry = {};
+    for (; k + 8 <= n; k += 8) {
+        Counts x;
+        std::memcpy(&x, c + k, sizeof x);
+        // Lane l takes lane l - d shifted in (zeros below): after d = 1, 2, 4
+        // every lane holds the sum of itself and the lanes before it.
+        x += TALVO_SHIFT_IN(x, 7, 8, 9, 10, 11, 12, 13, 14);
+        x += TALVO_SHIFT_IN(x, 6, 7, 8, 9, 10, 11, 12, 13);
+        x += TALVO_SHIFT_IN(x, 4, 5, 6, 7, 8, 9, 10, 11);
+        x += carry;
+        std::memcpy(c + k, &x, sizeof x);
+        carry = TALVO_SHIFT_IN(x, 15, 15, 15, 15, 15, 15, 15, 15);  // the last lane everywhere
+    }
+#undef TALVO_SHIFT_IN
+    run = carry[0];
+#endif
+    for (; k < n; ++k) {
+        run = static_cast<std::uint16_t>(run + c[k]);
+        c[k] = run;
     }
 }
 
