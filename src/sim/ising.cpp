@@ -602,22 +602,13 @@ void spectrum_scan(const QuboTerms& terms, unsigned n, std::int64_t* keys, doubl
 }
 
 std::size_t sort_energies(std::int64_t* keys, std::size_t count, std::int64_t lo, std::int64_t hi) {
-    std::vector<std::int64_t> small;
-    std::unique_ptr<LargeBuffer<std::int64_t>> large;
-    std::int64_t* scratch;
-    if (count < kSmallKeys) {
-        small.resize(count);
-        scratch = small.data();
-    } else {
-        large = std::make_unique<LargeBuffer<std::int64_t>>(count);
-        scratch = large->data();
-    }
-    return sort_unique_energies(keys, count, lo, hi, scratch);
+    KeyBuffer scratch(count);
+    return sort_unique_energies(keys, count, lo, hi, scratch.data());
 }
 
 }  // namespace detail
 
-Spectrum::Spectrum(std::size_t count) {
+KeyBuffer::KeyBuffer(std::size_t count) {
     if (count < kSmallKeys) {
         small_.resize(count);
     } else {

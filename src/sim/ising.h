@@ -20,22 +20,32 @@ inline constexpr std::uint64_t kMaxExhaustiveVars = 20;
 // Key buffers this long or longer are mapped directly (see LargeBuffer).
 inline constexpr std::size_t kSmallKeys = std::size_t{1} << 16;
 
+// Room for `count` keys: on the heap while short, mapped directly from
+// kSmallKeys keys on (see LargeBuffer).
+class KeyBuffer {
+public:
+    explicit KeyBuffer(std::size_t count);
+    std::int64_t* data() { return large_ ? large_->data() : small_.data(); }
+    const std::int64_t* data() const { return large_ ? large_->data() : small_.data(); }
+
+private:
+    std::vector<std::int64_t> small_;
+    std::unique_ptr<LargeBuffer<std::int64_t>> large_;
+};
+
 struct Spectrum {
-    explicit Spectrum(std::size_t count);  // room for `count` keys
+    explicit Spectrum(std::size_t count) : storage_(count) {}  // room for `count` keys
     std::vector<std::uint8_t> best_assignment;
     double best_energy = 0.0;
     // The distinct energies, ascending, on the 1e-9 grid: energies()[0 ..
     // distinct). Until they are sorted, the same storage holds every
     // assignment's key (keys()).
     std::size_t distinct = 1;
-    std::int64_t* keys() { return large_ ? large_->data() : small_.data(); }
-    const double* energies() const {
-        return reinterpret_cast<const double*>(large_ ? large_->data() : small_.data());
-    }
+    std::int64_t* keys() { return storage_.data(); }
+    const double* energies() const { return reinterpret_cast<const double*>(storage_.data()); }
 
 private:
-    std::vector<std::int64_t> small_;
-    std::unique_ptr<LargeBuffer<std::int64_t>> large_;
+    KeyBuffer storage_;
 };
 
 // Enumerates all 2^n assignments (variable k = bit k of the assignment
