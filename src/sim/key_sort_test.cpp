@@ -85,7 +85,6 @@ void check_running_sums(std::mt19937_64& rng) {
 }
 
 void check_shapes(std::mt19937_64& rng) {
-
     // A bell curve like a random QUBO's energies: sums of uniform terms, on
     // the 1e-9 grid, a million of them with a few repeats.
     {
