@@ -192,6 +192,41 @@ constexpr std::size_t kHugePage = std::size_t{1} << 21;
 std::size_t mapped_size(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 #endif  // __linux__
 
+#if defined(_WIN32)
+// ---------------------------------------------------------------------------
+// Windows: the process affinity mask and a job object's CPU rate limit.
+
+// Processors in the process affinity mask, or 0 when the process spans
+// several processor groups (the system then reports no mask at all).
+std::size_t affinity_cpus() {
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0) return 0;
+    std::size_t n = 0;
+    for (; process != 0; process &= process - 1) ++n;
+    return n;
+}
+
+// The processors' worth of cycles a CPU rate limit on the process's job
+// leaves it, rounded up; no limit where there is no job, no rate control, or
+// only a relative weight. The rate is in cycles per 10,000 of the whole
+// system's (`total` processors).
+std::size_t job_rate_cpus(std::size_t total) {
+    JOBOBJECT_CPU_RATE_CONTROL_INFORMATION rate{};
+    if (!QueryInformationJobObject(nullptr, JobObjectCpuRateControlInformation, &rate, sizeof rate, nullptr))
+        return std::numeric_limits<std::size_t>::max();
+    DWORD flags = rate.ControlFlags;
+    if (!(flags & JOB_OBJECT_CPU_RATE_CONTROL_ENABLE) || (flags & JOB_OBJECT_CPU_RATE_CONTROL_WEIGHT_BASED))
+        return std::numeric_limits<std::size_t>::max();
+    // With a minimum and a maximum rate, the two share the rate's place: the
+    // maximum is its high 16 bits (not every SDK's header names the halves).
+    std::uint64_t per10000 =
+        (flags & JOB_OBJECT_CPU_RATE_CONTROL_MIN_MAX_RATE) ? (rate.CpuRate >> 16) & 0xFFFF : rate.CpuRate;
+    if (per10000 == 0 || per10000 >= 10000) return std::numeric_limits<std::size_t>::max();
+    std::uint64_t cpus = (per10000 * total + 9999) / 10000;
+    return static_cast<std::size_t>(std::max<std::uint64_t>(1, cpus));
+}
+#endif  // _WIN32
+
 #if defined(__APPLE__)
 template <class T>
 bool sysctl_value(const char* name, T& out) {
@@ -213,8 +248,11 @@ std::size_t available_cpus() {
     if (sysctl_value("hw.activecpu", n) && n > 0) return static_cast<std::size_t>(n);
     return runtime_cpus();
 #elif defined(_WIN32)
-    DWORD n = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
-    return n > 0 ? static_cast<std::size_t>(n) : runtime_cpus();
+    DWORD active = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    std::size_t total = active > 0 ? static_cast<std::size_t>(active) : runtime_cpus();
+    std::size_t allowed = affinity_cpus();
+    if (allowed == 0 || allowed > total) allowed = total;
+    return std::max<std::size_t>(1, std::min(allowed, job_rate_cpus(total)));
 #else
     long n = sysconf(_SC_NPROCESSORS_ONLN);
     return n > 0 ? static_cast<std::size_t>(n) : runtime_cpus();

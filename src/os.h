@@ -14,7 +14,9 @@ namespace talvo::os {
 
 // The processors this process may run on; at least 1. On Linux its CPU
 // affinity, capped by a cgroup CPU quota of its group or any ancestor
-// (rounded up); elsewhere the processors the system has online.
+// (rounded up); on Windows its affinity mask (every active processor when it
+// spans several processor groups), capped by the CPU rate limit of its job
+// object (rounded up); elsewhere the processors the system has online.
 std::size_t available_cpus();
 
 // Gives the calling thread a name that debuggers and process listings show
