@@ -1,5 +1,6 @@
-"""What the release ships: the wheel targets of the cibuildwheel configuration
-and the version the installed metadata reports."""
+"""What the release ships: the wheel targets of the cibuildwheel configuration,
+the release workflow that builds them, and the version the installed metadata
+reports."""
 import importlib.metadata
 import os
 import re
@@ -13,10 +14,12 @@ import talvo_core
 
 ROOT = Path(__file__).resolve().parents[1]
 
-# One stable-ABI wheel per platform and architecture; nothing free-threaded,
-# nothing for musl, no later CPython (the cp310-abi3 wheel serves them).
+# One stable-ABI wheel per platform and architecture (glibc and musl on
+# Linux); nothing free-threaded, no later CPython (the cp310-abi3 wheel serves
+# them).
 TARGETS = {
-    "linux": ["cp310-manylinux_x86_64", "cp310-manylinux_aarch64"],
+    "linux": ["cp310-manylinux_x86_64", "cp310-manylinux_aarch64",
+              "cp310-musllinux_x86_64", "cp310-musllinux_aarch64"],
     "macos": ["cp310-macosx_x86_64", "cp310-macosx_arm64"],
     "windows": ["cp310-win_amd64"],
 }
@@ -43,10 +46,47 @@ def test_cibuildwheel_builds_exactly_one_abi3_wheel_per_target(platform):
     assert identifiers(platform) == sorted(TARGETS[platform])
 
 
-def test_no_free_threaded_or_musl_wheel_even_for_every_cpython():
+def test_no_free_threaded_wheel_even_for_every_cpython():
     every = identifiers("linux", CIBW_BUILD="cp3*")
-    assert len(every) > 2 and all(i.startswith("cp3") for i in every)
-    assert not [i for i in every if i.split("-")[0].endswith("t") or "musllinux" in i]
+    assert len(every) > 4 and all(i.startswith("cp3") for i in every)
+    assert not [i for i in every if i.split("-")[0].endswith("t")]
+    assert {i.split("-")[1] for i in every} == {"manylinux_x86_64", "manylinux_aarch64",
+                                               "musllinux_x86_64", "musllinux_aarch64"}
+
+
+WORKFLOW = ROOT / ".github" / "workflows" / "wheels.yml"
+
+
+def workflow():
+    yaml = pytest.importorskip("yaml")
+    return yaml.safe_load(WORKFLOW.read_text(encoding="utf-8"))
+
+
+def test_workflow_builds_and_tests_every_cibuildwheel_target():
+    jobs = workflow()["jobs"]
+    built = {(m["platform"], m["arch"]) for m in jobs["wheels"]["strategy"]["matrix"]["include"]}
+    # Every architecture of every platform's identifiers ("cp310-musllinux_x86_64",
+    # "cp310-win_amd64"), in cibuildwheel's spelling, each on its own runner.
+    def arch(platform, identifier):
+        name = identifier.split("-", 1)[1].split("_", 1)[1]
+        return name.upper() if platform == "windows" else name
+    assert built == {(p, arch(p, i)) for p, ids in TARGETS.items() for i in ids}
+    newest = {(m["platform"], m["arch"]) for m in jobs["newest-python"]["strategy"]["matrix"]["include"]}
+    assert newest == built
+    musl = {m["arch"] for m in jobs["newest-python-musl"]["strategy"]["matrix"]["include"]}
+    assert musl == {arch("linux", i) for i in TARGETS["linux"] if "musllinux" in i} == {"x86_64", "aarch64"}
+
+
+def test_workflow_publishes_on_a_version_tag_by_trusted_publishing_only():
+    flow = workflow()
+    publish = flow["jobs"]["publish"]
+    assert "refs/tags/v" in publish["if"]
+    assert set(publish["needs"]) == set(flow["jobs"]) - {"publish"}
+    assert publish["permissions"] == {"id-token": "write"}
+    assert flow["permissions"] == {"contents": "read"}
+    # No stored token: the publishing action is given no password.
+    text = WORKFLOW.read_text(encoding="utf-8")
+    assert "secrets." not in text and "password" not in text
 
 
 def project_version():
