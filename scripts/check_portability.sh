@@ -8,11 +8,17 @@
 #             results compared bit for bit with the x86-64 build;
 #   nehalem   under qemu-x86_64 -cpu Nehalem (no AVX): the tests of the kernels
 #             that depend on the instruction set, and the digest;
-#   cross     compile-only builds for macOS arm64 and Windows x64
-#             (zig's clang as the cross compiler), every source file, plus a
-#             check that the Windows object exports the module's init function.
+#   cross     every source file compiled for macOS arm64 and x86-64 and for
+#             Windows x64 (zig's clang as the cross compiler), then linked: the
+#             two macOS extension bundles (LLVM's Mach-O linker) and the Windows
+#             DLL (zig's MinGW-w64 link, an import library of python3.dll made
+#             from the stable ABI's symbol list); each checked for its one
+#             export, the libraries and interpreter symbols it needs, maths
+#             from the system and no fused multiply-add
+#             (scripts/portability/check_binary.py).
 # Its tools come from apt (clang, lld, llvm, the aarch64 cross compiler,
-# qemu-user) and pip (in a virtual environment under build/); the arm64
+# qemu-user) and pip (in a virtual environment under build/: cmake, ninja,
+# ziglang, abi3info and the test tools); the arm64
 # interpreter is Debian's, fetched with `apt-get download` into a private apt
 # state and unpacked with `dpkg -x`. Nothing is installed into the
 # interpreter that runs this script.
@@ -53,7 +59,7 @@ tools_venv() {
     python3 -m venv "$venv"
     "$vpy" -m pip install -q --upgrade pip >/dev/null 2>&1 || true
   fi
-  "$vpy" -m pip install -q cmake ninja ziglang pytest hypothesis networkx
+  "$vpy" -m pip install -q cmake ninja "ziglang>=0.17,<0.18" abi3info pytest hypothesis networkx
 }
 
 # Debian's arm64 CPython 3.11 and the libraries it and the suite need, from a
@@ -222,44 +228,102 @@ step_nehalem() {
   echo "TALVO_CORE_SIMD=avx2 refused: $(tail -1 "$work/nehalem-avx2.txt")"
 }
 
+# Every module source compiled for one cross target into $work/cross-NAME.
+cross_targets=(macos-arm64:aarch64-macos.13.3 macos-x86_64:x86_64-macos.13.3 windows-x64:x86_64-windows-gnu)
 step_cross() {
-  apt_install llvm
+  apt_install llvm lld
   tools_venv
-  local target flags inc sources failed=0
+  local entry name target inc cfg sources jobs=()
   # The module's sources (C++ tests beside them embed a full interpreter).
   mapfile -t sources < <(find src -name '*.cpp' ! -name '*_test.cpp' | sort)
-  for target in aarch64-macos x86_64-windows-gnu; do
-    case "$target" in
-      *macos) inc="$work/pyinclude-macos"; cfg="$here/pyconfig-macos" ;;
-      *windows*) inc="$work/pyinclude-windows"; cfg="$here/pyconfig-windows" ;;
+  for entry in "${cross_targets[@]}"; do
+    name=${entry%%:*} target=${entry#*:}
+    case "$name" in
+      macos*) inc="$work/pyinclude-macos"; cfg="$here/pyconfig-macos" ;;
+      windows*) inc="$work/pyinclude-windows"; cfg="$here/pyconfig-windows" ;;
     esac
     # The host's stable-ABI headers with the target's configuration header.
-    rm -rf "$inc"
-    mkdir -p "$inc"
-    cp -r "$(python3 -c 'import sysconfig; print(sysconfig.get_paths()["include"])')"/. "$inc"/
-    cp "$cfg/pyconfig.h" "$inc/pyconfig.h"
-    local out="$work/cross-$target"
-    rm -rf "$out"
-    mkdir -p "$out"
-    # The compile flags of CMakeLists.txt for GCC and Clang.
-    flags=(-target "$target" -std=c++20 -O2 -ffp-contract=off -fno-fast-math -fvisibility=hidden
-           -fvisibility-inlines-hidden -Wall -Wextra -Wno-missing-field-initializers -Werror
-           -DPy_LIMITED_API=0x030A0000 -DNDEBUG -I"$inc" -Isrc)
-    echo "$target: compiling ${#sources[@]} files"
-    if ! printf '%s\n' "${sources[@]}" | ZIG_FLAGS="${flags[*]}" OUT="$out" VPY="$vpy" xargs -P2 -I{} sh -c \
-        '"$VPY" -m ziglang c++ $ZIG_FLAGS -c "$1" -o "$OUT/$(echo "$1" | tr / _).o"' _ {}; then
-      echo "$target: compile errors (above)" >&2
-      failed=1
+    if [ ! -f "$inc/.made" ]; then
+      rm -rf "$inc"
+      mkdir -p "$inc"
+      cp -r "$(python3 -c 'import sysconfig; print(sysconfig.get_paths()["include"])')"/. "$inc"/
+      cp "$cfg/pyconfig.h" "$inc/pyconfig.h"
+      touch "$inc/.made"
     fi
+    rm -rf "$work/cross-$name"
+    mkdir -p "$work/cross-$name"
+    local source
+    for source in "${sources[@]}"; do jobs+=("$name $target $inc $source"); done
   done
-  [ "$failed" -eq 0 ] || return 1
+  # The compile flags of CMakeLists.txt for GCC and Clang; macOS at the wheels'
+  # deployment target. All three targets share one pool of two jobs.
+  echo "cross: compiling ${#sources[@]} files for ${#cross_targets[@]} targets"
+  if ! printf '%s\n' "${jobs[@]}" | OUT="$work" VPY="$vpy" xargs -P2 -L1 sh -c \
+      '"$VPY" -m ziglang c++ -target "$1" -std=c++20 -O2 -ffp-contract=off -fno-fast-math \
+         -fvisibility=hidden -fvisibility-inlines-hidden -Wall -Wextra -Wno-missing-field-initializers \
+         -Werror -DPy_LIMITED_API=0x030A0000 -DNDEBUG -I"$2" -Isrc \
+         -c "$3" -o "$OUT/cross-$0/$(echo "$3" | tr / _).o"'; then
+    echo "cross: compile errors (above)" >&2
+    return 1
+  fi
   # Python's init macro marks PyInit_talvo_core for export from the DLL.
   local directives
-  directives="$(llvm-readobj --coff-directives "$work/cross-x86_64-windows-gnu/src_module.cpp.o")"
+  directives="$(llvm-readobj --coff-directives "$work/cross-windows-x64/src_module.cpp.o")"
   grep -qi 'export:PyInit_talvo_core' <<<"$directives" \
     || { echo "the Windows object does not export PyInit_talvo_core" >&2; return 1; }
-  echo "cross: every source compiles for aarch64-macos and x86_64-windows-gnu;" \
-       "the Windows module exports PyInit_talvo_core"
+  link_macos arm64 macos-arm64
+  link_macos x86_64 macos-x86_64
+  link_windows
+  echo "cross: every source compiles for macOS arm64 and x86-64 (13.3) and Windows x64;" \
+       "the linked bundles and DLL are in $work/linked"
+}
+
+# The symbol lists the links and checks below take from the stable ABI.
+stable_abi() {
+  "$vpy" "$here/stable_abi.py" names >"$work/linked/stable-abi-3.10.txt"
+  "$vpy" "$here/stable_abi.py" def >"$work/linked/python3.def"
+}
+
+# A macOS extension bundle as the wheel's CMake link makes it (-bundle, the
+# interpreter's symbols looked up at load time, the exported-symbols list),
+# by LLVM's Mach-O linker against zig's text stub of libSystem and one of the
+# system's libc++ (the C++ runtime symbols the objects call); then checked.
+link_macos() {  # link_macos ARCH NAME
+  local arch=$1 name=$2 out="$work/linked/$2" ld64
+  mkdir -p "$out"
+  [ -f "$work/linked/stable-abi-3.10.txt" ] || stable_abi
+  ld64="$(command -v ld64.lld || ls /usr/bin/ld64.lld-* 2>/dev/null | sort -V | tail -1)"
+  [ -n "$ld64" ] || { echo "no ld64.lld (Debian's lld)" >&2; return 1; }
+  local zig_lib
+  zig_lib="$("$vpy" -c 'import ziglang, os; print(os.path.dirname(ziglang.__file__))')/lib"
+  # lld 14 knows neither arm64e.x1 nor arm64e as a stand-in for arm64.
+  sed -E 's/arm64e\.x1-[a-z]+(, *)?//g; s/arm64e-/arm64-/g' "$zig_lib/libc/darwin/libSystem.tbd" >"$out/libSystem.tbd"
+  "$vpy" "$here/check_binary.py" libcxx-tbd "$arch" "$work/cross-$name" >"$out/libc++.tbd"
+  "$ld64" -arch "$arch" -platform_version macos 13.3 13.3 -bundle -undefined dynamic_lookup \
+    -exported_symbols_list src/exports.txt "$work/cross-$name"/*.o "$out/libSystem.tbd" "$out/libc++.tbd" \
+    -o "$out/talvo_core.abi3.so"
+  "$vpy" "$here/check_binary.py" macho "$out/talvo_core.abi3.so" "$work/cross-$name" "$work/linked/stable-abi-3.10.txt"
+}
+
+# The Windows x64 module: zig's MinGW-w64 link (its libc++ linked in
+# statically) against an import library of python3.dll made from the stable
+# ABI's symbol list, with the maths functions the objects call taken from the
+# universal C runtime's import library first (zig's compiler runtime carries
+# sin, cos, ceil, sqrt and trunc of its own); then checked.
+link_windows() {
+  local out="$work/linked/windows-x64" objs="$work/cross-windows-x64" f
+  mkdir -p "$out"
+  [ -f "$work/linked/python3.def" ] || stable_abi
+  "$vpy" -m ziglang dlltool -d "$work/linked/python3.def" -l "$out/libpython3.a" -m i386:x86-64
+  {
+    echo "LIBRARY api-ms-win-crt-math-l1-1-0.dll"
+    echo "EXPORTS"
+    for f in $("$vpy" "$here/check_binary.py" maths "$objs"); do echo "  $f"; done
+  } >"$out/ucrt-maths.def"
+  "$vpy" -m ziglang dlltool -d "$out/ucrt-maths.def" -l "$out/libucrt-maths.a" -m i386:x86-64
+  "$vpy" -m ziglang c++ -target x86_64-windows-gnu -shared "$objs"/*.o "$out/libucrt-maths.a" \
+    "$out/libpython3.a" -o "$out/talvo_core.pyd"
+  "$vpy" "$here/check_binary.py" pe "$out/talvo_core.pyd" "$objs" "$work/linked/python3.def"
 }
 
 # ---------------------------------------------------------------------------
