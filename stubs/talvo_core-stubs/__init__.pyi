@@ -42,7 +42,7 @@ Errors raised by the module
   imported the first time one is raised (importing ``talvo_core`` does not
   import ``talvo``): an input beyond an exhaustive-search or memory limit
   (20 variables or sites, 24 qubits, 26 data qubits, 32 stabilizers),
-  checked before any other check and before any work. ``str(e)`` is the
+  checked right after argument conversion, before any other check or work. ``str(e)`` is the
   message, which starts with ``"SizeViolation: "``; ``e.args == (message,)``.
   Catch it as ``talvo.exceptions.SizeViolation``.
 
@@ -147,7 +147,7 @@ class StackelbergSolver:
     Args:
         target_kappa: The κ at or above which the chain strength is left as
             it is. Any float, not checked (κ never exceeds 1.0, so a target
-            above 1.0 always asks for a larger chain strength).
+            above 1.0 is never met).
         max_iterations: Stored and reported only (0 to 2**64 - 1).
         learning_rate: Base step size of the chain-strength adjustment. Any
             float, not checked: a negative rate is used as given and lowers
@@ -320,9 +320,9 @@ def apply_coupling_correction(
             2, ..."``).
 
     Note:
-        The denominator is clamped: an error of -0.99 or below, or a NaN
-        error, divides by 0.01 (multiplies J by 100). An infinite error
-        gives 0.0 for a finite J.
+        The divisor is clamped: when ``1.0 + e`` is not above 0.01 (an error
+        of about -0.99 or less) or e is NaN, J is divided by 0.01, that is
+        multiplied by 100. An infinite error gives 0.0 for a finite J.
     """
 
 def apply_rabi_correction(rabi_frequency: _Float, global_rabi_error: _Float) -> float:
@@ -342,7 +342,8 @@ def apply_rabi_correction(rabi_frequency: _Float, global_rabi_error: _Float) -> 
         TypeError: An argument that is not a number.
 
     Note:
-        An error of -0.99 or below, or a NaN error, divides by 0.01:
+        When ``1.0 + global_rabi_error`` is not above 0.01 (an error of about
+        -0.99 or less) or the error is NaN, the divisor is 0.01:
         ``apply_rabi_correction(10.0, -1.0) == 1000.0``.
     """
 
@@ -465,7 +466,8 @@ def qubo_energy_spectrum(
         rounding, so the spectrum shows them as ±9223372036.854776 (while
         ``best_energy`` can be ``-inf``). If every energy is NaN (for
         instance a NaN weight on a linear term of a one-variable problem)
-        the result is all zeros with ``best_energy == inf``. 0 * inf is NaN:
+        the result is all zeros, ``best_energy == inf`` and ``energies ==
+        [0.0]``. 0 * inf is NaN:
         ``[((0, 0), inf)]`` over one variable gives ``([0], inf, [0.0,
         9223372036.854776])``. At n_vars = 20 the call evaluates about a
         million assignments and returns up to 2**20 floats.
@@ -499,7 +501,8 @@ def run_statevector(
 
     Returns:
         ``2**n_qubits`` tuples ``(real, imag)`` in basis-index order. At 24
-        qubits this is about 16.8 million tuples, some 2 GiB of Python objects.
+        qubits this is about 16.8 million tuples, some 1.9 GB of Python
+        objects.
 
     Raises:
         SizeViolation: ``"SizeViolation: run_statevector requires n_qubits <=
@@ -684,8 +687,8 @@ def logical_failure_probability(
         physical_error_rate: Per-qubit flip probability p, not checked.
 
     Returns:
-        The probability as a float; the distance-3 patch gives 0.00173098923438564
-        at p = 0.01 and exactly 0.5 at p = 0.5.
+        The probability as a float; the distance-3 patch gives
+        0.001730989234385637 at p = 0.01 and exactly 0.5 at p = 0.5.
 
     Raises:
         SizeViolation: ``"SizeViolation: lookup decoding requires n_data <=
