@@ -165,7 +165,7 @@ class StackelbergSolver:
         """The κ at or above which ``solve`` returns the chain strength unchanged."""
     @property
     def max_iterations(self) -> int:
-        """Stored and reported only, not a stopping limit: ``solve`` scores every iteration it is given."""
+        """Stored and reported only, not a stopping limit; ``solve`` scores every iteration it is given."""
     @property
     def learning_rate(self) -> float:
         """Base multiplicative step size of the chain-strength adjustment."""
@@ -206,7 +206,7 @@ class StackelbergSolver:
                 not checked.
 
         Returns:
-            ``(recommended_chain_strength, best_score)``: a float and the
+            A tuple ``(recommended_chain_strength, best_score)`` of a float and the
             ``EquilibriumScore`` of the best iteration, the one with the
             largest κ (among equal κ the *last* one).
 
@@ -281,7 +281,7 @@ def apply_detuning_correction(
             at or beyond ``len(detunings)`` are ignored.
 
     Returns:
-        A new list of ``len(detunings)`` floats: ``d - offset`` at each site
+        A new list of ``len(detunings)`` floats, ``d - offset`` at each site
         with an offset, ``d - 0.0`` elsewhere. The inputs are not changed.
 
     Raises:
@@ -437,7 +437,7 @@ def qubo_energy_spectrum(
         n_vars: Number of variables, 0 to 20.
 
     Returns:
-        ``(best_assignment, best_energy, energies)``: the assignment of lowest
+        A tuple ``(best_assignment, best_energy, energies)``, holding the assignment of lowest
         energy as ``n_vars`` ints 0/1 (position k is variable k; of equal
         energies the smallest assignment number wins), its energy as summed,
         and the ascending list of distinct energies, each rounded to the
@@ -556,7 +556,7 @@ def simulate_qubo_runs(
         seed: Seed of the random stream, 0 to 2**64 - 1.
 
     Returns:
-        ``(assignments, energies)``: ``n_runs`` lists of ints and ``n_runs``
+        A tuple ``(assignments, energies)`` of ``n_runs`` lists of ints and ``n_runs``
         floats, entry k of both belonging to run k. An empty ``qubo`` gives
         the energy -0.0 for every run.
 
@@ -725,7 +725,7 @@ def stoer_wagner_bisect(
         n_nodes: Total node count, at least 2; nodes without edges take part.
 
     Returns:
-        ``(cut_weight, side_a)``: the cut weight and the nodes of one side, in
+        A tuple ``(cut_weight, side_a)``, the cut weight and the nodes of one side, in
         the order the algorithm merged them (the last-added node of the
         minimum phase first), not sorted; the other side is every other node.
         ``side_a`` is never empty and never all nodes. A graph with isolated

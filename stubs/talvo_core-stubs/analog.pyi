@@ -17,7 +17,7 @@ Rydberg arrays, but nothing in the module fixes it).
 
 from typing import SupportsFloat, SupportsIndex, TypeAlias, final
 
-from . import _SequenceLike
+from talvo_core import _SequenceLike
 from .sim import LogicalGraph
 
 _Float: TypeAlias = SupportsFloat | SupportsIndex
@@ -43,7 +43,7 @@ class ContinuousFieldIR:
 
     @property
     def data(self) -> list[float]:
-        """The values: each read returns a new list; assigning a sequence of floats replaces them all.
+        """The values, a new list on every read; assigning a sequence of floats replaces them all.
 
         A failed assignment (``TypeError`` naming ``data``) keeps the old
         values; deleting raises ``AttributeError`` ``"can't delete attribute"``.
@@ -62,7 +62,7 @@ class HardwareDeltaModel:
 
     @property
     def calibration_data(self) -> list[float]:
-        """The values: each read returns a new list; assigning a sequence of floats replaces them all."""
+        """The values, a new list on every read; assigning a sequence of floats replaces them all."""
     @calibration_data.setter
     def calibration_data(self, value: _SequenceLike[_Float]) -> None: ...
 

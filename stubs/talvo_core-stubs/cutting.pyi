@@ -5,7 +5,7 @@
 
 from typing import SupportsFloat, SupportsIndex, TypeAlias, final
 
-from . import _SequenceLike
+from talvo_core import _SequenceLike
 
 _Float: TypeAlias = SupportsFloat | SupportsIndex
 _UInt: TypeAlias = SupportsIndex
@@ -46,7 +46,7 @@ class SubcircuitSampleCounts:
         """Label of the sub-circuit."""
     @property
     def counts(self) -> dict[str, int]:
-        """Bitstring -> shots: a new dict on every read, item order unspecified."""
+        """Bitstring -> shots, a new dict on every read (item order unspecified)."""
     @property
     def sample_index(self) -> int:
         """Index of the joint QPD sample."""

@@ -9,7 +9,7 @@ feeds ``select_patches``, whose assignments feed ``remap_circuit``.
 
 from typing import SupportsFloat, SupportsIndex, TypeAlias, final
 
-from . import _SequenceLike
+from talvo_core import _SequenceLike
 
 _Float: TypeAlias = SupportsFloat | SupportsIndex
 _UInt: TypeAlias = SupportsIndex
@@ -50,10 +50,10 @@ class SurfaceCodePatch:
         """Z-stabilizer supports in construction order, the ``z_stabilizers`` argument of the decoder functions."""
     @property
     def logical_x(self) -> list[int]:
-        """Support of the logical X operator: the top row, [0, 1, ..., d - 1]."""
+        """Support of the logical X operator, the top row [0, 1, ..., d - 1]."""
     @property
     def logical_z(self) -> list[int]:
-        """Support of the logical Z operator: the left column, [0, d, ..., (d - 1) * d]."""
+        """Support of the logical Z operator, the left column [0, d, ..., (d - 1) * d]."""
 
 def build_surface_code(distance: _UInt = 3) -> SurfaceCodePatch:
     """Build a rotated surface-code patch encoding one logical qubit.
@@ -100,7 +100,7 @@ def select_patches(
 ) -> list[PatchAssignment]:
     """Greedily give surface-code patches to the most critical variables until the budget runs out.
 
-    Each patch costs ``distance * distance`` physical qubits; blocks are
+    Each patch costs ``c = distance * distance`` physical qubits; blocks are
     consecutive from 0, the k-th covering ``[k * c, (k + 1) * c)``. The walk
     stops at the first entry that no longer fits (all patches cost the same,
     so no later one could), which gives ``min(len(ranked), budget // c)``

@@ -8,7 +8,7 @@ the graph, only assigning the whole attribute does.
 
 from typing import SupportsFloat, SupportsIndex, TypeAlias, final
 
-from . import _SequenceLike
+from talvo_core import _SequenceLike
 
 _Float: TypeAlias = SupportsFloat | SupportsIndex
 _UInt: TypeAlias = SupportsIndex
@@ -76,7 +76,7 @@ class LogicalGraph:
     def __new__(cls, variables: _SequenceLike[Variable], interactions: _SequenceLike[Interaction]) -> LogicalGraph: ...
     @property
     def variables(self) -> list[Variable]:
-        """The variables: each read returns new copies; assigning a sequence of ``Variable`` replaces them all.
+        """The variables, new copies on every read; assigning a sequence of ``Variable`` replaces them all.
 
         ``g.variables.append(v)`` changes nothing; ``g.variables = g.variables
         + [v]`` does. Deleting the attribute raises ``AttributeError`` ``"can't
@@ -86,7 +86,7 @@ class LogicalGraph:
     def variables(self, value: _SequenceLike[Variable]) -> None: ...
     @property
     def interactions(self) -> list[Interaction]:
-        """The interactions: each read returns new copies; assigning a sequence of ``Interaction`` replaces them all."""
+        """The interactions, new copies on every read; assigning a sequence of ``Interaction`` replaces them all."""
     @interactions.setter
     def interactions(self, value: _SequenceLike[Interaction]) -> None: ...
 
