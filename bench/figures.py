@@ -5,7 +5,7 @@
   docs/_static/statevector_time.png  run_statevector against the number of qubits:
                                      the module and qiskit-aer on one thread
 
-    pip install ".[bench,plot]" && python bench/figures.py [--quick]
+    pip install ".[bench,plot]" && python bench/figures.py [--quick] [--out DIR]
 
 The problems and the peers' timings come from bench/spectrum.py and
 bench/statevector.py. A peer is timed only while one of its calls stays under
@@ -18,6 +18,7 @@ import datetime
 import importlib.util
 import os
 import sys
+import tempfile
 import textwrap
 
 import _common
@@ -124,20 +125,23 @@ def draw(path, series, title, xlabel, note, styles):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     fig.savefig(path)
     plt.close(fig)
-    print(f"wrote {os.path.relpath(path, _common.ROOT)}", file=sys.stderr)
+    print(f"wrote {path}", file=sys.stderr)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--quick", action="store_true", help="small sizes only, to try the script out")
+    parser.add_argument("--quick", action="store_true",
+                        help="small sizes only, to try the script out (written to a temporary folder)")
+    parser.add_argument("--out", help=f"folder for the PNGs (default {os.path.relpath(OUT, _common.ROOT)})")
     args = parser.parse_args()
+    out = args.out or (tempfile.mkdtemp(prefix="figures-") if args.quick else OUT)
     spectrum_sizes = range(4, 13, 2) if args.quick else range(4, 21)
     qubit_sizes = range(4, 15, 2) if args.quick else range(4, 25)
     n_gates = 200
     stamp = f"{_common.machine()}; measured {datetime.date.today().isoformat()}"
 
     series = spectrum_points(spectrum_sizes)
-    draw(os.path.join(OUT, "spectrum_time.png"), series,
+    draw(os.path.join(out, "spectrum_time.png"), series,
          "qubo_energy_spectrum: every assignment of a dense QUBO", "number of variables n",
          f"Least CPU time of a few single-threaded calls; all n(n+1)/2 upper-triangular terms, random weights "
          f"(bench/spectrum.py). Peers stop past {PEER_LIMIT:g} s a call.\n{stamp}",
@@ -146,7 +150,7 @@ def main():
 
     series, aer_version = statevector_points(qubit_sizes, n_gates)
     aer = f"qiskit-aer {aer_version} (statevector method, 1 thread)" if aer_version else "qiskit-aer not installed"
-    draw(os.path.join(OUT, "statevector_time.png"), series,
+    draw(os.path.join(out, "statevector_time.png"), series,
          f"run_statevector: {n_gates} random h, rz, u, cx, cz, swap gates", "number of qubits",
          f"Least CPU time of a few runs of the same circuit (bench/statevector.py); {aer}. End to end: "
          f"the Python call with its result (a list of (re, im) tuples for talvo_core, aer's result object); "
