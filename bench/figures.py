@@ -15,28 +15,20 @@ The measured points are printed as well.
 """
 import argparse
 import datetime
-import importlib.util
 import os
 import sys
 import tempfile
 import textwrap
 
 import _common
+import spectrum
+import statevector
 import talvo_core
 from models import qubo_energy_spectrum as python_spectrum
 
 OUT = os.path.join(_common.ROOT, "docs", "_static")
 # A peer stops at the first size whose single call takes longer than this.
 PEER_LIMIT = 3.0
-
-
-def case(name):
-    """bench/<name>.py loaded under a prefixed name, as bench/run.py does."""
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), name + ".py")
-    spec = importlib.util.spec_from_file_location(f"bench_{name}", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
 
 
 def timed(fn, budget=1.0, most=7):
@@ -49,7 +41,6 @@ def timed(fn, budget=1.0, most=7):
 
 
 def spectrum_points(sizes):
-    spectrum = case("spectrum")
     try:
         import dimod
     except ImportError:
@@ -73,7 +64,6 @@ def spectrum_points(sizes):
 
 
 def statevector_points(sizes, n_gates):
-    statevector = case("statevector")
     series = {"talvo_core, end to end": [], "talvo_core, simulation only": [],
               "qiskit-aer, end to end": [], "qiskit-aer, simulation only": []}
     aer_live, aer_version = True, None
