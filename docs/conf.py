@@ -23,7 +23,8 @@ copyright = "the talvo developers"
 # The version has one source, pyproject.toml (tomllib is 3.11+, so a pattern).
 release = version = re.search(r'(?m)^version = "([^"]+)"', (ROOT / "pyproject.toml").read_text()).group(1)
 
-extensions = ["myst_parser", "autoapi.extension"]
+# napoleon reads the Args/Returns/Raises sections of the stubs' docstrings.
+extensions = ["myst_parser", "autoapi.extension", "sphinx.ext.napoleon"]
 # autoapi writes its pages as reStructuredText, so .rst is a source suffix too.
 source_suffix = {".rst": "restructuredtext", ".md": "markdown"}
 root_doc = "index"
