@@ -58,7 +58,8 @@ WORKFLOW = ROOT / ".github" / "workflows" / "wheels.yml"
 
 
 def workflow():
-    yaml = pytest.importorskip("yaml")
+    yaml = pytest.importorskip(
+        "yaml", reason="pyyaml is not installed (the test extra leaves it out; pip install pyyaml)")
     return yaml.safe_load(WORKFLOW.read_text(encoding="utf-8"))
 
 
@@ -75,6 +76,15 @@ def test_workflow_builds_and_tests_every_cibuildwheel_target():
     assert newest == built
     musl = {m["arch"] for m in jobs["newest-python-musl"]["strategy"]["matrix"]["include"]}
     assert musl == {arch("linux", i) for i in TARGETS["linux"] if "musllinux" in i} == {"x86_64", "aarch64"}
+
+
+def test_workflow_runs_bash_everywhere_and_lints_itself_as_ci_does():
+    flow = workflow()
+    # One shell on every runner, so that scripts/check_workflow.sh can check
+    # every run block with shellcheck; its lint job runs that same script.
+    assert flow["defaults"] == {"run": {"shell": "bash"}}
+    assert not [s for job in flow["jobs"].values() for s in job["steps"] if "shell" in s]
+    assert "scripts/check_workflow.sh" in [s.get("run") for s in flow["jobs"]["lint"]["steps"]]
 
 
 def test_workflow_publishes_on_a_version_tag_by_trusted_publishing_only():
