@@ -240,7 +240,9 @@ def test_distance3_failure_counts_and_values():
     assert (f(0.5), f(0.0), f(1.0), f(0.3, []), f(float("nan"), [])) == (0.5, 0.0, 1.0, 0.0, 0.0)
     assert f(0.01) == pytest.approx(0.00173098923438564, rel=1e-14)
     assert f(0.1) == pytest.approx(0.119694592, rel=1e-14)
-    for p in (0.01, 0.1, 0.37, 1.5):
+    # Small rates are where an exact rate matters, and where 1 - p has the most
+    # bits to lose: (0.5 - p) + 0.5 differs from it in the last bits.
+    for p in (1e-5, 3e-4, 1e-3, 0.01, 0.1, 0.37, 1.5):
         assert bits(f(p)) == bits(ref_failure(9, D3_Z, [0, 3, 6], p))
         assert bits(f(p, [0, 0])) == bits(f(p, [0]))
     assert not 0.0 <= f(1.5) <= 1.0

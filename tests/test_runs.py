@@ -126,6 +126,10 @@ def test_faults_and_conversion_errors():
             talvo_core.simulate_qubo_runs([((9, 9), 1.0)], [1], n_runs, 0.0, 0)
     with pytest.raises(MemoryError):
         talvo_core.simulate_qubo_runs([], [], MAX_RUNS, 0.0, 0)
+    # Fewer runs than the run-list limit, but more assignment bytes (runs times
+    # bits) than a signed size can count.
+    with pytest.raises(MemoryError):
+        talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [0] * 100, 10**17, 0.3, 1)
     for bad_bit in (256, -1, 1 << 64, -(1 << 70)):
         with pytest.raises(OverflowError, match="^out of range integral type conversion attempted$"):
             talvo_core.simulate_qubo_runs([], [0, bad_bit], 1, 0.0, 0)

@@ -224,3 +224,6 @@ def test_conversion_errors():
         s.solve([], [], [], [])
     # Tuples and bytes are sequences too.
     assert s.solve((1.0,), (0.0,), (0.0,), b"\x00", 1.0)[1].kappa == 0.7
+    # A keyword that is not a string is refused before any name is matched.
+    with pytest.raises(TypeError, match=r"^StackelbergSolver.__new__\(\) keywords must be strings$"):
+        StackelbergSolver(**{1: 2})
