@@ -25,6 +25,9 @@ def pytest_configure(config):
 
 
 def pytest_collection_modifyitems(config, items):
+    # The quick first stage runs before everything else: a fault in a kernel
+    # shows within seconds, not after the slow tests of other areas.
+    items.sort(key=lambda item: item.path.name != "test_quick.py")
     if not EMULATED:
         return
     skip = pytest.mark.skip(reason=f"native only: running under {EMULATED}")

@@ -198,10 +198,11 @@ def test_lookup_matches_reference(case):
 
 
 rates = st.one_of(st.floats(-2, 3), st.sampled_from([0.0, 1.0, 0.5, 1e-200, float("inf"), float("nan")]))
+FAILURE_ARGS = (supports_st, st.lists(st.integers(0, 9), max_size=5), rates)
 
 
 @settings(max_examples=80, deadline=None)
-@given(supports_st, st.lists(st.integers(0, 9), max_size=5), rates)
+@given(*FAILURE_ARGS)
 def test_failure_matches_reference(case, logical, rate):
     n, supports = case
     logical = [q for q in logical if q < n]
@@ -314,9 +315,12 @@ def test_criticality_cases():
     panic_type(ei)
 
 
+SELECT_ARGS = (st.lists(st.tuples(st.integers(0, 50), st.floats(allow_nan=False)), max_size=8),
+               st.integers(0, 200), st.integers(0, 6))
+
+
 @settings(max_examples=100, deadline=None)
-@given(st.lists(st.tuples(st.integers(0, 50), st.floats(allow_nan=False)), max_size=8),
-       st.integers(0, 200), st.integers(0, 6))
+@given(*SELECT_ARGS)
 def test_select_matches_reference(ranked, budget, d):
     got = ecc.select_patches(ranked, budget, d)
     assert [(a.logical_var, a.distance, a.physical_start, a.physical_end) for a in got] == \

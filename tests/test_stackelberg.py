@@ -86,14 +86,17 @@ specials = st.sampled_from([0.0, -0.0, 1.0, 10.0, -10.0, 0.5, math.nan, math.inf
 values = st.one_of(st.floats(-20, 20), specials)
 
 
-@settings(max_examples=200, deadline=None)
-@given(
+SOLVE_ARGS = (
     st.lists(st.tuples(values, values, values, values), max_size=8),
     st.integers(0, 2),
     st.floats(-1, 2) | specials,
     st.floats(-1, 1) | specials,
     values,
 )
+
+
+@settings(max_examples=200, deadline=None)
+@given(*SOLVE_ARGS)
 def test_solve_matches_model(rows, extra, target, lr, current):
     conf = [r[0] for r in rows]
     best = [r[1] for r in rows] + [1.0] * extra
