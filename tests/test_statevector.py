@@ -347,6 +347,14 @@ def test_qudit_simulator():
     assert QuditSimulator(levels=2, num_sites=1).simulate() == [0]
     assert QuditSimulator.__text_signature__ == "(levels, num_sites)"
     assert QuditSimulator.simulate.__text_signature__ == "($self)"
+    # 2^60 sites would need 2^63 bytes: refused before any allocation, while one
+    # site fewer is only more than the machine holds.
+    for sites in (2**60, 2**64 - 1):
+        with pytest.raises(BaseException, match="^capacity overflow$") as e:
+            QuditSimulator(2, sites).simulate()
+        assert type(e.value).__name__ == "PanicException"
+    with pytest.raises(MemoryError):
+        QuditSimulator(2, 2**60 - 1).simulate()
     with pytest.raises(OverflowError):
         QuditSimulator(-1, 2)
     with pytest.raises(TypeError, match=r"^argument 'num_sites': "):
