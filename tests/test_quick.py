@@ -12,6 +12,7 @@ import test_cutting
 import test_ecc
 import test_ising
 import test_runs
+import test_simd
 import test_spectrum
 import test_stackelberg
 import test_statevector
@@ -31,14 +32,21 @@ def quick(test, *strategies, examples=12):
 test_spectrum_scan = quick(test_spectrum.test_matches_reference, test_spectrum.qubos(), examples=20)
 test_ising_norm = quick(test_ising.test_norm_matches_model, test_ising.norm_inputs(), examples=20)
 test_ising_solver = quick(test_ising.test_solver_matches_model, test_ising.solver_inputs(), examples=20)
+test_spectrum_non_finite = quick(test_spectrum.test_non_finite_weights_match_reference,
+                                 test_spectrum.qubos(max_vars=7, weights=test_spectrum.non_finite_weights))
 
 
 def test_spectrum_wide_and_extreme_keys():
+    test_spectrum.test_documented_examples()
     test_spectrum.test_vector_path_against_reference_at_twelve_variables()
     test_spectrum.test_key_saturates_at_two_to_the_sixty_three()
     test_spectrum.test_fourteen_variables_bucketed_sort([((2, 9), math.inf)])
     test_spectrum.test_one_far_weight_leaves_an_oversized_bucket([1.0 + k / 7 for k in range(13)])
     test_ising.test_norm_sums_linear_terms_first_in_every_lane()
+
+
+def test_scans_on_this_instruction_set():
+    test_simd.test_this_set_matches_the_models()
 
 
 # Gate-model simulation.

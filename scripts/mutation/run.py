@@ -101,7 +101,7 @@ def apply(mutant):
 
 
 def first_ctest_failure(out):
-    m = re.search(r"\d+/\d+ Test +#\d+: (\S+) \.+\*+(\w[^\n]*)", out)
+    m = re.search(r"Test +#\d+: (\S+) \.+\s*\*+", out) or re.search(r"^\s*\d+ - (\S+) \(", out, re.M)
     return f"ctest {m.group(1)}" if m else "ctest"
 
 
