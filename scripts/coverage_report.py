@@ -4,8 +4,9 @@ total, and a non-zero exit when the lines covered fall below the floor.
 
     python3 scripts/coverage_report.py BUILD_DIR [--floor PERCENT]
 
-The C++ tests' own sources (and src/testing/) are left out, and a line of a
-template counts once, covered when any instance ran it. Branches the compiler adds for
+The C++ tests' own sources (and src/testing/) are left out, a line of a
+template counts once, covered when any instance ran it, and lines without code
+of their own (a closing brace, say) do not count. Branches the compiler adds for
 exceptions it may throw, and those it proves unreachable, are not counted.
 A line that no input can reach (defensive code) carries a GCOVR_EXCL_LINE
 comment, or a GCOVR_EXCL_START / GCOVR_EXCL_STOP pair, with the reason beside
@@ -33,7 +34,7 @@ def main():
     done = subprocess.run(
         [sys.executable, "-m", "gcovr", "--root", ROOT, "--object-directory", build,
          "--filter", os.path.join(ROOT, "src") + "/", "--exclude", r".*_test\.cpp$",
-         "--exclude", r".*/src/testing/.*", "--merge-lines",
+         "--exclude", r".*/src/testing/.*", "--merge-lines", "--exclude-noncode-lines",
          "--exclude-throw-branches", "--exclude-unreachable-branches", "--gcov-ignore-parse-errors=negative_hits.warn",
          "--json-summary", "-", build],
         check=True, capture_output=True, text=True, cwd=ROOT)
