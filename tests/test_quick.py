@@ -47,6 +47,7 @@ def test_spectrum_wide_and_extreme_keys():
 
 def test_scans_on_this_instruction_set():
     test_simd.test_this_set_matches_the_models()
+    test_simd.test_unknown_value_fails_at_import()  # every offered set can be chosen by name
 
 
 # Gate-model simulation.
