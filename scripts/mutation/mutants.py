@@ -71,7 +71,8 @@ MUTANTS = [
      "single-amplitude negation turns -0.0 into +0.0"),
     ("V12", "src/sim/statevector.cpp", "const std::uint64_t run = n_in ? std::uint64_t{1} << inner[0] : chunk;",
      "const std::uint64_t run = n_in ? std::uint64_t{1} << inner[0] : chunk / 2;",
-     "two-qubit gates above the chunk: half of each run"),
+     "equivalent: with neither qubit inside the chunk the loop over runs steps by the run length up to "
+     "the chunk, so half-chunk runs cover the same amplitudes in the same order"),
     ("V13", "src/sim/statevector.cpp", "if (a >= n || a == b) continue;", "if (a >= n) continue;",
      "cx or swap of a qubit with itself applied"),
     ("V15", "src/sim/statevector.cpp", "apply_group(state, n, &g, &g + 1, n, 0, scratch);",
