@@ -14,7 +14,11 @@ patterns, decoded with the same table) is drawn as points with 95% Wilson
 intervals.
 
     pip install "talvo_core[plot]"      # matplotlib, for the figure
-    python examples/ecc_failure_rates.py [--out docs/ecc_failure_rates.png] [--shots 20000]
+    python examples/ecc_failure_rates.py [--out PATH] [--shots 20000]
+
+The figure is written to ecc_failure_rates.png in the current directory unless
+--out names another file (the documentation's copy is
+docs/_static/ecc_failure_rates.png).
 """
 import argparse
 import math
@@ -28,7 +32,7 @@ from talvo_core import ecc
 DISTANCES = (3, 5)
 EXACT_RATES = [10 ** (-3 + 2.7 * k / 40) for k in range(41)]  # 1e-3 .. 0.5
 SAMPLED_RATES = [0.01, 0.015, 0.02, 0.03, 0.05, 0.08, 0.12, 0.2, 0.3, 0.45]
-OUT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "docs", "ecc_failure_rates.png")
+OUT = "ecc_failure_rates.png"  # in the current directory
 
 
 def mask(qubits):
@@ -129,12 +133,16 @@ def draw(results, shots, path):
     plt.close(fig)
 
 
-def main(argv=None):
+def arguments():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--out", default=OUT, help="the PNG to write (default: docs/ecc_failure_rates.png)")
+    parser.add_argument("--out", default=OUT, help="the PNG to write (default: ecc_failure_rates.png in the current directory)")
     parser.add_argument("--shots", type=int, default=20000, help="sampled error patterns per point")
     parser.add_argument("--seed", type=int, default=2026, help="seed of the sampling")
-    args = parser.parse_args(argv)
+    return parser
+
+
+def main(argv=None):
+    args = arguments().parse_args(argv)
     try:
         import matplotlib  # noqa: F401
     except ImportError:

@@ -203,14 +203,61 @@ void set_panic(const std::string& message) {
     Py_DECREF(text);
 }
 
+// The stand-in raised when the calling package cannot give its SizeViolation
+// class (not installed, or without that attribute): an Exception subclass of
+// the same name, so that the size message still reaches the user. Created once
+// per process; not a module attribute, as the member list is fixed.
+static PyObject* fallback_size_class() {
+    static PyObject* cls = nullptr;
+    if (!cls) {
+        cls = PyErr_NewExceptionWithDoc("talvo_core.SizeViolation",
+                                        "An input beyond a size limit of talvo_core, raised when "
+                                        "talvo.exceptions.SizeViolation cannot be imported.\n\n"
+                                        "str() is the whole size message; __cause__ is the import failure.",
+                                        PyExc_Exception, nullptr);
+    }
+    return cls;
+}
+
+// Raises the stand-in with `message`, chained from the pending import failure.
+static void raise_fallback_size_violation(const std::string& message) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb && value) PyException_SetTraceback(value, tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    PyObject* cls = fallback_size_class();
+    PyObject* text = cls ? message_object(message) : nullptr;
+    PyObject* exc = text ? PyObject_CallFunctionObjArgs(cls, text, nullptr) : nullptr;
+    Py_XDECREF(text);
+    if (!exc) {
+        Py_XDECREF(value);
+        return;  // the error of creating it is set
+    }
+    if (value) {
+        PyException_SetContext(exc, Py_NewRef(value));
+        PyException_SetCause(exc, value);  // steals the reference
+    }
+    PyErr_SetObject(cls, exc);
+    Py_DECREF(exc);
+}
+
 void set_size_violation(const std::string& message) {
+    // The class is looked up on every raise until it is found, so that a
+    // calling package installed later in the process is still used; once
+    // found it is kept for the rest of the process.
     static PyObject* cls = nullptr;
     if (!cls) {
         PyObject* mod = PyImport_ImportModule("talvo.exceptions");
-        if (!mod) return;
-        PyObject* attr = PyObject_GetAttrString(mod, "SizeViolation");
-        Py_DECREF(mod);
-        if (!attr) return;
+        PyObject* attr = mod ? PyObject_GetAttrString(mod, "SizeViolation") : nullptr;
+        Py_XDECREF(mod);
+        if (!attr) {
+            // Only an ordinary failure (not found, no such attribute, a broken
+            // package) is replaced; KeyboardInterrupt and the like go on.
+            if (PyErr_ExceptionMatches(PyExc_Exception)) raise_fallback_size_violation(message);
+            return;
+        }
         if (!PyType_Check(attr)) {
             std::string msg = messages::cannot_convert(type_name(attr), messages::kTargetType);
             Py_DECREF(attr);

@@ -1,4 +1,6 @@
-"""The examples run to the end, and the failure-rate figure shows what it says."""
+"""The examples run to the end, and the failure-rate figure shows what it says.
+
+Every script in examples/ has a row in AREA_EXAMPLES or a test of its own."""
 import importlib.util
 import os
 import subprocess
@@ -16,6 +18,32 @@ def run_example(*args):
     return subprocess.run([sys.executable, *args], capture_output=True, text=True, env=env, timeout=300)
 
 
+# One short script per area of the guide, and a line its output must hold.
+AREA_EXAMPLES = {
+    "qubo_ising.py": "ground state: {'a': 1, 'b': -1, 'c': -1}",
+    "noisy_runs.py": "reproducible: True",
+    "simulators.py": "QAOA ring of 4: 20 gates",
+    "error_correction.py": "remapped circuit: [('cx', [0, 9]), ('h', [18]), ('cx', [27, 4])]",
+    "codesign_solver.py": "target kappa 0.8 reached",
+    "frontends.py": "minimum cut 1.5: [4, 5, 6, 7] | [0, 1, 2, 3]",
+    "cutting.py": "refused: missing SubcircuitSampleCounts for sample 3",
+    "analog.py": "atom positions: {'a': (0.0, 0.0), 'b': (5.0, 0.0), 'c': (10.0, 0.0)",
+}
+
+
+def test_every_example_is_run():
+    scripts = {name for name in os.listdir(EXAMPLES) if name.endswith(".py")}
+    assert scripts == set(AREA_EXAMPLES) | {os.path.basename(EXAMPLE), os.path.basename(FAILURE_RATES)}
+
+
+@pytest.mark.parametrize("name", sorted(AREA_EXAMPLES))
+def test_area_example_runs(name):
+    out = run_example(os.path.join(EXAMPLES, name))
+    assert out.returncode == 0, out.stderr
+    assert out.stderr == ""
+    assert AREA_EXAMPLES[name] in out.stdout, out.stdout
+
+
 def test_codesign_walkthrough_runs():
     out = run_example(EXAMPLE)
     assert out.returncode == 0, out.stderr
@@ -31,13 +59,18 @@ def rates():
 
 
 def test_failure_rate_figure_is_written(tmp_path):
-    pytest.importorskip("matplotlib")
+    pytest.importorskip("matplotlib", reason="the figure example draws with matplotlib (the plot extra)")
     png = tmp_path / "figure.png"
     out = run_example(FAILURE_RATES, "--shots", "200", "--out", str(png))
     assert out.returncode == 0, out.stderr
     assert f"wrote {png}" in out.stdout
     data = png.read_bytes()
     assert data.startswith(b"\x89PNG\r\n\x1a\n") and len(data) > 10_000
+
+
+def test_failure_rate_figure_goes_to_the_current_directory_by_default(rates):
+    # A bare file name: the default never points into the repository, at a tracked figure.
+    assert rates.arguments().get_default("out") == "ecc_failure_rates.png"
 
 
 def test_failure_rate_example_without_matplotlib_says_how_to_install_it():

@@ -197,17 +197,57 @@ def test_size_violation_that_is_no_exception_class(stand_in, error):
     assert out.stdout.strip() == error, out.stderr
 
 
-def test_missing_calling_package_is_an_error_not_a_crash():
+# Each size limit and a call beyond it, in the child's own words.
+SIZE_LIMITS = (
+    ("qubo_energy_spectrum([], 21)", "SizeViolation: qubo_energy_spectrum requires n_vars <= 20"),
+    ("exact_ising_norm([], [], 21)", "SizeViolation: exact_ising_norm requires n_sites <= 20"),
+    ("sim.IsingSimulator().solve_exact(sim.LogicalGraph([sim.Variable(str(k), 'spin') for k in range(21)], []))",
+     "SizeViolation: N > 20 is not supported for exact solver"),
+    ("run_statevector([], 25)", "SizeViolation: run_statevector requires n_qubits <= 24"),
+    ("build_ecc_lookup_table(27, [])", "SizeViolation: lookup decoding requires n_data <= 26"),
+    ("logical_failure_probability(9, [[0]] * 33, [0], 0.1)",
+     "SizeViolation: lookup decoding requires at most 32 Z-stabilizers"),
+)
+
+
+@pytest.mark.parametrize("broken, cause", [
+    ("sys.modules['talvo'] = None", ModuleNotFoundError),
+    ("import types; m = types.ModuleType('talvo.exceptions'); sys.modules['talvo.exceptions'] = m", AttributeError),
+])
+def test_size_limits_without_the_calling_package(broken, cause):
+    # Without the calling package a stand-in of the same name carries the
+    # whole message, chained from the failed import; once the package can be
+    # imported the next size error uses its class, and keeps it.
     code = (
         "import sys, talvo_core\n"
-        "sys.modules['talvo'] = None\n"
-        "try:\n"
-        "    talvo_core.qubo_energy_spectrum([], 21)\n"
-        "except ImportError as e:\n"
-        "    print('ImportError')\n"
+        "from talvo_core import *\n"
+        "from talvo_core import sim\n"
+        f"{broken}\n"
+        f"calls = {[c for c, _ in SIZE_LIMITS]!r}\n"
+        "for c in calls:\n"
+        "    try:\n"
+        "        eval(c)\n"
+        "    except Exception as e:\n"
+        "        first = type(e)\n"
+        "        print(type(e).__module__, type(e).__name__, type(e).__mro__[1].__name__,\n"
+        "              type(e.__cause__).__name__, e.__context__ is e.__cause__, repr(e.args), str(e), sep='|')\n"
+        "sys.modules.pop('talvo.exceptions', None)\n"
+        "sys.modules.pop('talvo', None)\n"
+        "import talvo.exceptions as te\n"
+        "for c in calls[:2]:\n"
+        "    try:\n"
+        "        eval(c)\n"
+        "    except te.SizeViolation as e:\n"
+        "        print(type(e) is not first, e.__cause__, repr(e.args), sep='|')\n"
     )
     out = run_child(code)
-    assert out.stdout.strip() == "ImportError", out.stderr
+    lines = out.stdout.splitlines()
+    assert len(lines) == 8, out.stderr
+    for line, (_, message) in zip(lines, SIZE_LIMITS):
+        assert line == "|".join(["talvo_core", "SizeViolation", "Exception", cause.__name__, "True",
+                                 repr((message,)), message]), out.stderr
+    for line, (_, message) in zip(lines[6:], SIZE_LIMITS):
+        assert line == f"True|None|{(message,)!r}"
 
 
 def test_arguments_are_not_modified():
