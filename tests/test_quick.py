@@ -10,6 +10,7 @@ import test_analog
 import test_bisect
 import test_cutting
 import test_ecc
+import test_frame
 import test_ising
 import test_runs
 import test_simd
@@ -71,6 +72,19 @@ def test_statevector_blocks_and_zeros():
 # Noisy runs on the pool.
 test_runs_model = quick(test_runs.test_matches_model, test_runs.problems(), examples=20)
 
+
+def test_runs_examples_and_errors():
+    test_runs.test_documented_runs()
+    test_runs.test_long_term_lists_give_every_run_its_energy()
+    test_runs.test_faults_and_conversion_errors()
+
+
+# The argument binding shared by every entry point.
+def test_argument_binding():
+    for case in test_frame.test_binding_and_conversion_errors.pytestmark[0].args[1]:
+        test_frame.test_binding_and_conversion_errors(*case)
+    test_stackelberg.test_conversion_errors()
+
 # Surface codes, the lookup decoder, criticality and patch selection.
 test_ecc_lookup = quick(test_ecc.test_lookup_matches_reference, test_ecc.supports_st)
 test_ecc_failure = quick(test_ecc.test_failure_matches_reference, *test_ecc.FAILURE_ARGS)
@@ -83,10 +97,12 @@ def test_ecc_patches_and_rates():
         test_ecc.test_patch_matches_reference(d)
     test_ecc.test_distance3_failure_counts_and_values()
     test_ecc.test_remap_circuit()
+    test_ecc.test_decoder_error_order()
+    test_ecc.test_select_cases_and_record()
 
 
 # Scoring, front ends, cutting and the analog compilers.
-test_stackelberg_solve = quick(test_stackelberg.test_solve_matches_model, *test_stackelberg.SOLVE_ARGS, examples=20)
+test_stackelberg_solve = quick(test_stackelberg.test_solve_matches_model, *test_stackelberg.SOLVE_ARGS, examples=200)
 test_vrp_terms = quick(test_vrp.test_matches_model, *test_vrp.MODEL_ARGS, examples=6)
 test_bisect_ties = quick(test_bisect.test_ties_match_model, test_bisect.tie_graphs)
 test_bisect_floats = quick(test_bisect.test_floats_and_faults_match_model, test_bisect.float_graphs)

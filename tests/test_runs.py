@@ -102,6 +102,8 @@ def test_documented_runs():
     assert talvo_core.simulate_qubo_runs([], [1, 0, 2], 2, 1.0, 3)[0] == [[0, 1, 255]] * 2
     assert talvo_core.simulate_qubo_runs([], [1, 0], 2, float("nan"), 3)[0] == [[1, 0]] * 2
     assert talvo_core.simulate_qubo_runs([], b"\x00\x01", 1, 0.0, 0) == ([[0, 1]], [-0.0])
+    # byte values weigh as numbers, (x_i * w) * x_j: x_i * (w * x_j) would give 1.5
+    assert_same(talvo_core.simulate_qubo_runs([((0, 1), 0.1)], [3, 5], 1, 0.0, 0), ([[3, 5]], [1.5000000000000002]))
     assert talvo_core.simulate_qubo_runs([], [1], 1, True, M64)[0] == [[0]]
 
 
