@@ -14,15 +14,17 @@ CHILD = textwrap.dedent(
     import sys, time
     import talvo_core
     {setup}
-    # The profiler tells whether the call itself ended with the exception
-    # (it polled) or returned, the interrupt coming only afterwards.
+    # The profiler says when the call starts, and whether it ended with the
+    # exception (it polled) or returned, the interrupt coming only afterwards.
     ends = []
     def profile(frame, event, arg):
-        if event in ("c_return", "c_exception"):
+        if event == "c_call" and not ends:
+            ends.append("started")
+            print("ready", flush=True)
+        elif event in ("c_return", "c_exception") and ends:
             ends.append(event)
     t0 = time.perf_counter()
     try:
-        print("ready", flush=True)
         sys.setprofile(profile)
         {call}
         sys.setprofile(None)
