@@ -20,7 +20,7 @@ EMULATED = os.environ.get("TALVO_EMULATED", "")
 
 
 def pytest_configure(config):
-    config.addinivalue_line("markers", "native_only: measures timing, memory, threads or forking; "
+    config.addinivalue_line("markers", "native_only: measures memory, threads or forking; "
                                        "skipped under a user-mode emulator (TALVO_EMULATED)")
 
 

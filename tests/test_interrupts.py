@@ -11,8 +11,11 @@ import pytest
 
 CHILD = textwrap.dedent(
     """
-    import sys, time
+    import signal, sys, time
     import talvo_core
+    # Ctrl-C raises KeyboardInterrupt even when this child was started with
+    # SIGINT ignored (from a background job, say).
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     {setup}
     # The profiler says when the call starts, and whether it ended with the
     # exception (it polled) or returned, the interrupt coming only afterwards.
