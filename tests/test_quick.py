@@ -102,7 +102,13 @@ def test_ecc_patches_and_rates():
 
 
 # Scoring, front ends, cutting and the analog compilers.
-test_stackelberg_solve = quick(test_stackelberg.test_solve_matches_model, *test_stackelberg.SOLVE_ARGS, examples=200)
+test_stackelberg_solve = quick(test_stackelberg.test_solve_matches_model, *test_stackelberg.SOLVE_ARGS, examples=20)
+
+
+def test_stackelberg_examples():
+    test_stackelberg.test_scoring_examples()
+    test_stackelberg.test_oscillation_penalty()
+    test_stackelberg.test_repr_rounding()
 test_vrp_terms = quick(test_vrp.test_matches_model, *test_vrp.MODEL_ARGS, examples=6)
 test_bisect_ties = quick(test_bisect.test_ties_match_model, test_bisect.tie_graphs)
 test_bisect_floats = quick(test_bisect.test_floats_and_faults_match_model, test_bisect.float_graphs)

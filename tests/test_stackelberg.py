@@ -134,6 +134,8 @@ def test_scoring_examples():
     # A gap of 25 saturates at 0.3 but is reported whole; kappa exactly 1.0.
     rec, score = s.solve([1.0], [0.0], [25.0], [0.0], 2.0)
     assert (score.kappa, score.energy_gap, rec) == (1.0, 25.0, 2.0)
+    # The score adds its three parts left to right: 0.5 c + (0.3 g + 0.2 (1 - b)) would give 0.32.
+    assert s.solve([0.1], [0.0], [3.0], [0.1], 1.0)[1].kappa == 0.32000000000000006
     # Confidence 2.0 is reported unclamped; kappa is clamped.
     _, score = s.solve([2.0], [0.0], [0.0], [1.0], 1.0)
     assert (score.kappa, score.confidence) == (1.0, 2.0)
