@@ -134,11 +134,11 @@ PyMODINIT_FUNC PyInit_talvo_core() {
     if (!module) return nullptr;
     try {
         populate(module);
-    } catch (...) {
+    } catch (...) {  // GCOVR_EXCL_START: populating fails only when memory runs out
         talvo::py::set_from_current_exception();
         Py_DECREF(module);
         return nullptr;
-    }
+    }  // GCOVR_EXCL_STOP
     g_module = Py_NewRef(module);
     return module;
 }

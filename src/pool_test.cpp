@@ -1,8 +1,10 @@
 // The pool's failure rule: whatever the workers and their timing, the error
 // that reaches the caller is the one of the lowest failing element, every
-// element below it has run, and no element runs twice.
+// element below it has run, no element runs twice, and the elements above a
+// failure stop soon after it.
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <set>
@@ -52,12 +54,41 @@ void check_failures(std::mt19937_64& rng, std::size_t n) {
     }
 }
 
+// Once an element has failed, the elements above it stop: a worker inside a
+// chunk breaks off at its next element, and chunks claimed later run none.
+// The others start only once element 0 is about to throw, so only the few
+// elements already under way when it is recorded may still run.
+void check_work_stops_after_a_failure() {
+    const std::size_t n = 200000;
+    std::atomic<bool> zero_started{false};
+    std::atomic<std::size_t> ran{0};
+    std::atomic<std::uint64_t> sink{0};
+    bool caught = false;
+    try {
+        talvo::pool::for_each(n, [&](std::size_t i) {
+            if (i == 0) {
+                zero_started.store(true);
+                throw std::runtime_error("element 0");
+            }
+            while (!zero_started.load()) std::this_thread::yield();
+            ran.fetch_add(1);
+            sink += busy(200);
+        });
+    } catch (const std::runtime_error&) {
+        caught = true;
+    }
+    CHECK(caught);
+    CHECK(ran.load() < n / 2);
+    if (ran.load() >= n / 2) std::fprintf(stderr, "  %zu of %zu elements ran after element 0 failed\n", ran.load(), n);
+}
+
 }  // namespace
 
 int main() {
     std::mt19937_64 rng(7);
     CHECK(talvo::pool::worker_count() >= 1);
     for (int round = 0; round < 300; ++round) check_failures(rng, rng() % 3000);
+    for (int round = 0; round < 5; ++round) check_work_stops_after_a_failure();
 
     // Results land in input order, and jobs from several threads run one
     // after another without mixing.

@@ -20,11 +20,14 @@ EMULATED = os.environ.get("TALVO_EMULATED", "")
 
 
 def pytest_configure(config):
-    config.addinivalue_line("markers", "native_only: measures timing, memory, threads or forking; "
+    config.addinivalue_line("markers", "native_only: measures memory, threads or forking; "
                                        "skipped under a user-mode emulator (TALVO_EMULATED)")
 
 
 def pytest_collection_modifyitems(config, items):
+    # The quick first stage runs before everything else: a fault in a kernel
+    # shows within seconds, not after the slow tests of other areas.
+    items.sort(key=lambda item: item.path.name != "test_quick.py")
     if not EMULATED:
         return
     skip = pytest.mark.skip(reason=f"native only: running under {EMULATED}")

@@ -66,9 +66,13 @@ NAMES = ["a", "b", "c", "A", "a"]
 
 # --- photonic -----------------------------------------------------------------
 
+ENCODING_ARGS = (st.lists(st.sampled_from(NAMES), max_size=6),
+                 st.lists(st.tuples(st.sampled_from(NAMES + ["zz"]), st.sampled_from(NAMES + ["zz"]), floats),
+                          max_size=10))
+
+
 @settings(max_examples=150, deadline=None)
-@given(st.lists(st.sampled_from(NAMES), max_size=6),
-       st.lists(st.tuples(st.sampled_from(NAMES + ["zz"]), st.sampled_from(NAMES + ["zz"]), floats), max_size=10))
+@given(*ENCODING_ARGS)
 def test_encoding_matches_model(names, inter):
     out = analog.PhotonicCompiler().build_arrazola_bromley_encoding(graph(names, inter))
     a, p = model_encoding(names, inter)
@@ -159,9 +163,13 @@ def test_ir_records_have_no_constructor():
 site = st.integers(0, 4)
 
 
+COUPLING_ARGS = (st.lists(st.tuples(st.tuples(site, site), floats), max_size=8),
+                 st.lists(st.tuples(st.tuples(site, site), floats), max_size=8))
+DETUNING_ARGS = (st.lists(floats, max_size=8), st.lists(st.tuples(st.integers(0, 10), floats), max_size=8))
+
+
 @settings(max_examples=150, deadline=None)
-@given(st.lists(st.tuples(st.tuples(site, site), floats), max_size=8),
-       st.lists(st.tuples(st.tuples(site, site), floats), max_size=8))
+@given(*COUPLING_ARGS)
 def test_coupling_correction_matches_model(couplings, errors):
     out = talvo_core.apply_coupling_correction(couplings, errors)
     want = model_coupling(couplings, errors)
@@ -170,7 +178,7 @@ def test_coupling_correction_matches_model(couplings, errors):
 
 
 @settings(max_examples=150, deadline=None)
-@given(st.lists(floats, max_size=8), st.lists(st.tuples(st.integers(0, 10), floats), max_size=8))
+@given(*DETUNING_ARGS)
 def test_detuning_correction_matches_model(detunings, offsets):
     out = talvo_core.apply_detuning_correction(detunings, offsets)
     assert all_bits(out) == all_bits(model_detuning(detunings, offsets))

@@ -94,8 +94,12 @@ def graphs(weights):
                                      max_size=25), st.just(n)))
 
 
+tie_graphs = graphs(st.sampled_from([0.0, 1.0, 2.0, 3.0]))
+float_graphs = graphs(st.floats(0, 10) | st.sampled_from([-0.0, -1.5, math.inf, -math.inf, math.nan]))
+
+
 @settings(max_examples=150, deadline=None)
-@given(graphs(st.sampled_from([0.0, 1.0, 2.0, 3.0])))
+@given(tie_graphs)
 def test_ties_match_model(graph):
     edges, n = graph
     cut, side = run_both(edges, n)
@@ -106,7 +110,7 @@ def test_ties_match_model(graph):
 
 
 @settings(max_examples=100, deadline=None)
-@given(graphs(st.floats(0, 10) | st.sampled_from([-0.0, -1.5, math.inf, -math.inf, math.nan])))
+@given(float_graphs)
 def test_floats_and_faults_match_model(graph):
     run_both(*graph)
 

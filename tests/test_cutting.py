@@ -58,10 +58,14 @@ def cases(draw):
 @settings(max_examples=200, deadline=None)
 @given(cases())
 def test_matches_model(case):
-    records, coefs, labels = case
-    args = ([Counts(s, l, h, n) for s, l, h, n in records], [Coef(s, c) for s, c in coefs], labels)
+    check(*case)
+
+
+def check(records, coefs, labels):
+    """The module against the model: the same value to the bit, or the same error."""
+    args = ([Counts(*r) for r in records], [Coef(*c) for c in coefs], labels)
     try:
-        want = model_reconstruct(*case)
+        want = model_reconstruct(records, coefs, labels)
     except ValueError as e:
         with pytest.raises(ValueError) as got:
             reconstruct_expectation(*args)
@@ -83,6 +87,29 @@ def test_documented_reconstructions():
     zero = Counts(5, "A", {}, 0)  # never used: not reported
     assert fbits(reconstruct_expectation([a0, zero], [], ["A"])) == fbits(-0.0)
     assert reconstruct_expectation([a0, Counts(1, "A", {}, 3)], [Coef(0, 1.0), Coef(1, 1.0), Coef(0, 1.0)], ["A"]) == 1.6
+
+
+def test_empty_and_many_labels():
+    # The empty label is a label like any other, also as the first one seen.
+    plus, minus = Counts(0, "", {"0": 3, "1": 1}, 4), Counts(0, "a", {"1": 3, "0": 1}, 4)
+    for records, coefs, labels in [
+        ([(0, "", {"0": 3, "1": 1}, 4), (0, "a", {"1": 3, "0": 1}, 4)], [(0, 1.0)], ["", "a"]),
+        ([(0, "", {"0": 3, "1": 1}, 4)], [(0, 1.0), (0, -2.0)], [""]),
+        ([(0, "a", {"0": 3, "1": 1}, 4), (0, "", {"1": 3}, 4)], [(0, 1.0)], ["", "a", ""]),
+        # More labels than the sample range has room for in a dense table:
+        # 100 records over 10 samples, each with a label of its own.
+        ([(k % 10, f"L{k}", {"0": k + 1, "1": 7}, k + 8) for k in range(100)],
+         [(0, 0.5), (0, -1.5)], ["L0", "L10", "L90"]),
+        ([(k % 10, f"L{k}", {"0": k + 1, "1": 7}, k + 8) for k in range(100)] + [(3, "L3", {}, 1)],
+         [(3, 2.0)], ["L3"]),
+        ([(k % 10, f"L{k}", {"0": k + 1, "1": 7}, k + 8) for k in range(100)],
+         [(0, 0.5), (3, 0.25), (4, 1.0)], ["L0", "L3"]),
+    ]:
+        check(records, coefs, labels)
+    assert reconstruct_expectation([plus, minus], [Coef(0, 1.0)], ["", "a"]) == 0.5 * -0.5
+    assert reconstruct_expectation([plus], [Coef(0, 2.0)], [""]) == 1.0
+    with pytest.raises(ValueError, match=r'^missing SubcircuitSampleCounts for sample 0 / subcircuit ""$'):
+        reconstruct_expectation([minus], [Coef(0, 1.0)], ["a", ""])
 
 
 def test_long_label_lists():

@@ -198,10 +198,11 @@ def test_lookup_matches_reference(case):
 
 
 rates = st.one_of(st.floats(-2, 3), st.sampled_from([0.0, 1.0, 0.5, 1e-200, float("inf"), float("nan")]))
+FAILURE_ARGS = (supports_st, st.lists(st.integers(0, 9), max_size=5), rates)
 
 
 @settings(max_examples=80, deadline=None)
-@given(supports_st, st.lists(st.integers(0, 9), max_size=5), rates)
+@given(*FAILURE_ARGS)
 def test_failure_matches_reference(case, logical, rate):
     n, supports = case
     logical = [q for q in logical if q < n]
@@ -240,7 +241,9 @@ def test_distance3_failure_counts_and_values():
     assert (f(0.5), f(0.0), f(1.0), f(0.3, []), f(float("nan"), [])) == (0.5, 0.0, 1.0, 0.0, 0.0)
     assert f(0.01) == pytest.approx(0.00173098923438564, rel=1e-14)
     assert f(0.1) == pytest.approx(0.119694592, rel=1e-14)
-    for p in (0.01, 0.1, 0.37, 1.5):
+    # Small rates are where an exact rate matters, and where 1 - p has the most
+    # bits to lose: (0.5 - p) + 0.5 differs from it in the last bits.
+    for p in (1e-5, 3e-4, 1e-3, 0.01, 0.1, 0.37, 1.5):
         assert bits(f(p)) == bits(ref_failure(9, D3_Z, [0, 3, 6], p))
         assert bits(f(p, [0, 0])) == bits(f(p, [0]))
     assert not 0.0 <= f(1.5) <= 1.0
@@ -312,9 +315,12 @@ def test_criticality_cases():
     panic_type(ei)
 
 
+SELECT_ARGS = (st.lists(st.tuples(st.integers(0, 50), st.floats(allow_nan=False)), max_size=8),
+               st.integers(0, 200), st.integers(0, 6))
+
+
 @settings(max_examples=100, deadline=None)
-@given(st.lists(st.tuples(st.integers(0, 50), st.floats(allow_nan=False)), max_size=8),
-       st.integers(0, 200), st.integers(0, 6))
+@given(*SELECT_ARGS)
 def test_select_matches_reference(ranked, budget, d):
     got = ecc.select_patches(ranked, budget, d)
     assert [(a.logical_var, a.distance, a.physical_start, a.physical_end) for a in got] == \

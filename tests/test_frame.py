@@ -178,6 +178,25 @@ def test_size_violation_fetched_lazily_and_kept():
     assert out.stdout.strip() == "ok SizeViolation", out.stderr
 
 
+@pytest.mark.parametrize("stand_in, error", [
+    ("5", "TypeError: 'int' object cannot be converted to 'PyType'"),
+    ("int", "TypeError: exceptions must derive from BaseException"),
+])
+def test_size_violation_that_is_no_exception_class(stand_in, error):
+    # The calling package's SizeViolation is looked up when first needed; when
+    # it is not an exception class, the call fails with a TypeError instead.
+    code = (
+        "import talvo_core, talvo.exceptions as te\n"
+        f"te.SizeViolation = {stand_in}\n"
+        "try:\n"
+        "    talvo_core.qubo_energy_spectrum([], 21)\n"
+        "except TypeError as e:\n"
+        "    print('TypeError:', e)\n"
+    )
+    out = run_child(code)
+    assert out.stdout.strip() == error, out.stderr
+
+
 # Each size limit and a call beyond it, in the child's own words.
 SIZE_LIMITS = (
     ("qubo_energy_spectrum([], 21)", "SizeViolation: qubo_energy_spectrum requires n_vars <= 20"),

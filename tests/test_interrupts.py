@@ -11,16 +11,30 @@ import pytest
 
 CHILD = textwrap.dedent(
     """
-    import sys, time
+    import signal, sys, time
     import talvo_core
+    # Ctrl-C raises KeyboardInterrupt even when this child was started with
+    # SIGINT ignored (from a background job, say).
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     {setup}
+    # The profiler says when the call starts, and whether it ended with the
+    # exception (it polled) or returned, the interrupt coming only afterwards.
+    ends = []
+    def profile(frame, event, arg):
+        if event == "c_call" and not ends:
+            ends.append("started")
+            print("ready", flush=True)
+        elif event in ("c_return", "c_exception") and ends:
+            ends.append(event)
     t0 = time.perf_counter()
     try:
-        print("ready", flush=True)
+        sys.setprofile(profile)
         {call}
+        sys.setprofile(None)
         print("finished", flush=True)
     except KeyboardInterrupt:
-        print("interrupted", time.perf_counter() - t0, flush=True)
+        sys.setprofile(None)
+        print("interrupted", time.perf_counter() - t0, ends[-1] if ends else "none", flush=True)
     """
 )
 
@@ -54,7 +68,6 @@ LONG_CALLS = {
 }
 
 
-@pytest.mark.native_only  # measures latency
 @pytest.mark.parametrize("name", sorted(LONG_CALLS))
 def test_long_call_notices_ctrl_c(name):
     setup, call = LONG_CALLS[name]
@@ -63,14 +76,12 @@ def test_long_call_notices_ctrl_c(name):
     child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True, env=env)
     assert child.stdout.readline().strip() == "ready"
     time.sleep(0.3)
-    sent = time.perf_counter()
     child.send_signal(signal.SIGINT)
     out = child.stdout.readline().split()
-    latency = time.perf_counter() - sent
-    child.wait(timeout=30)
+    child.wait(timeout=60)
     assert out and out[0] == "interrupted", out
     assert float(out[1]) >= 0.25  # the call was under way when the signal came
-    assert latency < 2.0  # tens of milliseconds in practice; generous for a loaded machine
+    assert out[2] == "c_exception", out  # and the call itself ended with it
 
 
 HUGE_CALLS = {

@@ -102,6 +102,8 @@ def test_documented_runs():
     assert talvo_core.simulate_qubo_runs([], [1, 0, 2], 2, 1.0, 3)[0] == [[0, 1, 255]] * 2
     assert talvo_core.simulate_qubo_runs([], [1, 0], 2, float("nan"), 3)[0] == [[1, 0]] * 2
     assert talvo_core.simulate_qubo_runs([], b"\x00\x01", 1, 0.0, 0) == ([[0, 1]], [-0.0])
+    # byte values weigh as numbers, (x_i * w) * x_j: x_i * (w * x_j) would give 1.5
+    assert_same(talvo_core.simulate_qubo_runs([((0, 1), 0.1)], [3, 5], 1, 0.0, 0), ([[3, 5]], [1.5000000000000002]))
     assert talvo_core.simulate_qubo_runs([], [1], 1, True, M64)[0] == [[0]]
 
 
@@ -126,6 +128,10 @@ def test_faults_and_conversion_errors():
             talvo_core.simulate_qubo_runs([((9, 9), 1.0)], [1], n_runs, 0.0, 0)
     with pytest.raises(MemoryError):
         talvo_core.simulate_qubo_runs([], [], MAX_RUNS, 0.0, 0)
+    # Fewer runs than the run-list limit, but more assignment bytes (runs times
+    # bits) than a signed size can count.
+    with pytest.raises(MemoryError):
+        talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [0] * 100, 10**17, 0.3, 1)
     for bad_bit in (256, -1, 1 << 64, -(1 << 70)):
         with pytest.raises(OverflowError, match="^out of range integral type conversion attempted$"):
             talvo_core.simulate_qubo_runs([], [0, bad_bit], 1, 0.0, 0)
@@ -163,7 +169,7 @@ PROBE = textwrap.dedent("""
             again = talvo_core.simulate_qubo_runs(qubo, [0] * n, 300, 0.5, 1)
             again = (again, cutting.reconstruct_expectation(recs, coefs, ["A"]))
             os.write(1, hashlib.sha256(repr(again).encode()).hexdigest().encode() + b"\\n")
-            os._exit(0)
+            sys.exit(0)  # a normal exit: the child's exit handlers run too
         assert os.waitpid(pid, 0)[1] == 0
         again = talvo_core.simulate_qubo_runs(qubo, [0] * n, 300, 0.5, 1)
         again = (again, cutting.reconstruct_expectation(recs, coefs, ["A"]))

@@ -163,6 +163,12 @@ def test_this_set_runs_circuits_like_the_model():
             elif name not in sv.DOUBLE:
                 circuit.append((name, [rng.randrange(n)], [rng.uniform(-4, 4) for _ in range(3)]))
         sv.check(circuit, n)
+    # Registers wider than one cache block, with the two-qubit gates on the
+    # top qubits: the blocks are then gathered from several strides.
+    n = 13
+    spread = [("h", [q], []) for q in range(n)] + [("t", [q], []) for q in range(0, n, 2)]
+    for a, b in [(12, 0), (1, 12), (11, 12), (12, 7)]:
+        sv.check(spread + [(name, [a, b], []) for name in sv.DOUBLE] + [("u", [12], [0.5, 1.5, 2.5])], n)
 
 
 def test_every_offered_set_matches_the_models():

@@ -40,8 +40,11 @@ def test_matches_reference(case):
     assert_same(spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
 
 
+non_finite_weights = st.one_of(weights, st.sampled_from([math.inf, -math.inf, math.nan, 1e300, -1e300]))
+
+
 @settings(max_examples=40, deadline=None)
-@given(qubos(max_vars=7, weights=st.one_of(weights, st.sampled_from([math.inf, -math.inf, math.nan, 1e300, -1e300]))))
+@given(qubos(max_vars=7, weights=non_finite_weights))
 def test_non_finite_weights_match_reference(case):
     terms, n = case
     assert_same(spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
@@ -71,6 +74,19 @@ def test_fourteen_variables_bucketed_sort(extra):
     assert_same(spectrum(terms, n), models.qubo_energy_spectrum(terms, n))
 
 
+@pytest.mark.parametrize("low", [
+    [1.0 + k / 7 for k in range(13)],  # distinct energies below, spread over a few thousand keys
+    [(k % 3) * 1e-9 for k in range(13)],  # thousands of energies on a few dozen keys
+    [0.0] * 13,  # all of them on one key
+])
+def test_one_far_weight_leaves_an_oversized_bucket(low):
+    # One weight of 1e9 puts half the keys 1e18 away from the other half, so
+    # the other half (8,192 keys) falls into one slice of the whole range and
+    # is sorted again within its own, narrower one.
+    terms = [((0, 0), 1e9)] + [((i, i), u) for i, u in enumerate(low, 1)]
+    assert_same(spectrum(terms, 14), models.qubo_energy_spectrum(terms, 14))
+
+
 def test_documented_examples():
     assert spectrum([], 0) == ([], 0.0, [0.0])
     assert spectrum([((5, 5), 1.0)], 0) == ([], 0.0, [0.0])
@@ -80,6 +96,14 @@ def test_documented_examples():
     best, e, energies = spectrum([((0, 0), -0.1), ((0, 0), -0.2)], 1)
     assert e == -0.30000000000000004 and energies == [-0.3, 0.0]
     assert spectrum([((0, 0), math.inf)], 1) == ([0], math.inf, [0.0, 9223372036.854776])
+
+
+def test_key_saturates_at_two_to_the_sixty_three():
+    # 2**63 / 1e9 * 1e9 is exactly 2**63, one more than the largest key: the
+    # key saturates to the largest, not to the smallest.
+    for w in [2**63 / 1e9, -(2**63) / 1e9, 2**63 / 1e9 * 4, math.nextafter(2**63 / 1e9, 0)]:
+        assert_same(spectrum([((0, 0), w)], 1), models.qubo_energy_spectrum([((0, 0), w)], 1))
+    assert spectrum([((0, 0), 2**63 / 1e9)], 1) == ([0], 0.0, [0.0, 9223372036.854776])
 
 
 def test_limits_and_faults():

@@ -86,14 +86,17 @@ specials = st.sampled_from([0.0, -0.0, 1.0, 10.0, -10.0, 0.5, math.nan, math.inf
 values = st.one_of(st.floats(-20, 20), specials)
 
 
-@settings(max_examples=200, deadline=None)
-@given(
+SOLVE_ARGS = (
     st.lists(st.tuples(values, values, values, values), max_size=8),
     st.integers(0, 2),
     st.floats(-1, 2) | specials,
     st.floats(-1, 1) | specials,
     values,
 )
+
+
+@settings(max_examples=200, deadline=None)
+@given(*SOLVE_ARGS)
 def test_solve_matches_model(rows, extra, target, lr, current):
     conf = [r[0] for r in rows]
     best = [r[1] for r in rows] + [1.0] * extra
@@ -131,6 +134,8 @@ def test_scoring_examples():
     # A gap of 25 saturates at 0.3 but is reported whole; kappa exactly 1.0.
     rec, score = s.solve([1.0], [0.0], [25.0], [0.0], 2.0)
     assert (score.kappa, score.energy_gap, rec) == (1.0, 25.0, 2.0)
+    # The score adds its three parts left to right: 0.5 c + (0.3 g + 0.2 (1 - b)) would give 0.32.
+    assert s.solve([0.1], [0.0], [3.0], [0.1], 1.0)[1].kappa == 0.32000000000000006
     # Confidence 2.0 is reported unclamped; kappa is clamped.
     _, score = s.solve([2.0], [0.0], [0.0], [1.0], 1.0)
     assert (score.kappa, score.confidence) == (1.0, 2.0)
@@ -224,3 +229,6 @@ def test_conversion_errors():
         s.solve([], [], [], [])
     # Tuples and bytes are sequences too.
     assert s.solve((1.0,), (0.0,), (0.0,), b"\x00", 1.0)[1].kappa == 0.7
+    # A keyword that is not a string is refused before any name is matched.
+    with pytest.raises(TypeError, match=r"^StackelbergSolver.__new__\(\) keywords must be strings$"):
+        StackelbergSolver(**{1: 2})

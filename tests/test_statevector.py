@@ -260,6 +260,16 @@ def test_negation_leaves_negative_zeros():
     assert [bits(v) for v in out[0]] == [bits(0.0), bits(0.0)]
 
 
+def test_u_gate_keeps_the_sign_of_an_exact_zero():
+    # y turns |0> into i|1>; u(2 pi, 0, 0) then gives amplitude 0 the entry
+    # -(sin(pi) + 0i) times i: its real part is an exact zero whose sign comes
+    # from that entry's zero imaginary part, negated. Random angles never
+    # produce it.
+    circuit = [("y", [0], []), ("u", [0], [2 * math.pi, 0.0, 0.0])]
+    check(circuit, 1)
+    assert [bits(v) for v in run(circuit, 1)[0]] == [bits(0.0), bits(-1.2246467991473532e-16)]
+
+
 def test_non_finite_angle_spreads_nan():
     # Every amplitude the gate touches is NaN afterwards, zeros included.
     out = run([("rx", [0], [math.inf])], 2)
@@ -337,6 +347,14 @@ def test_qudit_simulator():
     assert QuditSimulator(levels=2, num_sites=1).simulate() == [0]
     assert QuditSimulator.__text_signature__ == "(levels, num_sites)"
     assert QuditSimulator.simulate.__text_signature__ == "($self)"
+    # 2^60 sites would need 2^63 bytes: refused before any allocation, while one
+    # site fewer is only more than the machine holds.
+    for sites in (2**60, 2**64 - 1):
+        with pytest.raises(BaseException, match="^capacity overflow$") as e:
+            QuditSimulator(2, sites).simulate()
+        assert type(e.value).__name__ == "PanicException"
+    with pytest.raises(MemoryError):
+        QuditSimulator(2, 2**60 - 1).simulate()
     with pytest.raises(OverflowError):
         QuditSimulator(-1, 2)
     with pytest.raises(TypeError, match=r"^argument 'num_sites': "):

@@ -22,9 +22,12 @@ specials = st.sampled_from([0.0, -0.0, 1.0, -2.5, math.inf, -math.inf, math.nan]
 weights = st.one_of(st.floats(-100, 100), specials)
 
 
+MODEL_ARGS = (st.integers(0, 13).flatmap(lambda n: st.lists(st.lists(weights, min_size=n, max_size=n), min_size=n,
+                                                            max_size=n)), weights, weights)
+
+
 @settings(max_examples=60, deadline=None)
-@given(st.integers(0, 13).flatmap(lambda n: st.lists(st.lists(weights, min_size=n, max_size=n), min_size=n,
-                                                     max_size=n)), weights, weights)
+@given(*MODEL_ARGS)
 def test_matches_model(dist, a, b):
     d = vrp_qubo_terms(dist, a, b)
     same_items(list(d.items()), model_vrp(dist, a, b))

@@ -204,7 +204,7 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     // found are kept for the terms.
     const std::size_t n_labels = subcircuit_labels.size();
     if (coefficients.size() > std::numeric_limits<std::ptrdiff_t>::max() / sizeof(std::uint32_t) / n_labels) {
-        throw std::bad_alloc();
+        throw std::bad_alloc();  // GCOVR_EXCL_LINE: needs lists of more than 2^61 / labels objects
     }
     // Coefficients times labels can be far more than either list: refuse up
     // front what the machine cannot hold, and poll for Ctrl-C every million
