@@ -253,10 +253,7 @@ step_cross() {
     rm -rf "$work/cross-$name"
     mkdir -p "$work/cross-$name"
     local source
-    # Paths relative to the checkout: zig's cache (per user, kept between runs)
-    # keys each compile by its arguments, so another checkout of the same
-    # sources reuses these objects instead of compiling them again.
-    for source in "${sources[@]}"; do jobs+=("$name $target ${inc#"$root"/} $source"); done
+    for source in "${sources[@]}"; do jobs+=("$name $target $inc $source"); done
   done
   # The compile flags of CMakeLists.txt for GCC and Clang; macOS at the wheels'
   # deployment target. All three targets share one pool of two jobs.
