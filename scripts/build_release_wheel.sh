@@ -45,13 +45,7 @@ if [ "$libc" = musl ]; then
   plat="musllinux_1_2_$arch"
   build_dir="build/release-zig-musl"
   musl_lib="/usr/lib/$arch-linux-musl/libc.so"
-  if [ ! -f "$musl_lib" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-      --no-install-recommends musl >/dev/null
-  fi
+  scripts/apt_install.sh musl
 else
   plat="manylinux_${glibc/./_}_$arch"
   build_dir="build/release-zig-$glibc"

@@ -38,19 +38,7 @@ summary=()
 # ---------------------------------------------------------------------------
 # Tools.
 
-apt_install() {
-  local missing=() pkg
-  for pkg in "$@"; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "apt: installing ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-}
+apt_install() { "$root/scripts/apt_install.sh" "$@"; }
 
 venv="$work/venv"
 vpy="$venv/bin/python"

@@ -28,13 +28,7 @@ mkdir -p "$work"
 if [ $# -gt 0 ]; then flows=("$@"); else flows=(.github/workflows/*.yml); fi
 [ -f "${flows[0]}" ] || { echo "no workflow found" >&2; exit 1; }
 
-if ! command -v shellcheck >/dev/null; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-    --no-install-recommends shellcheck >/dev/null
-fi
+scripts/apt_install.sh shellcheck
 venv="$work/venv"
 [ -x "$venv/bin/python" ] || python3 -m venv "$venv"
 "$venv/bin/python" -m pip install -q "check-jsonschema>=0.29" "pyyaml>=6" "zizmor>=1.9"
