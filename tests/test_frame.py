@@ -52,25 +52,27 @@ def test_subinterpreter_is_refused():
     assert "subinterpreters" in out.stdout
 
 
-@pytest.mark.parametrize(
-    "args, kwargs, exc, message",
-    [
-        (("01", 2), {}, TypeError, "argument 'qubo': Can't extract `str` to `Vec`"),
-        (([[[0, 1], 1.0]], 2), {}, TypeError, "argument 'qubo': 'list' object cannot be converted to 'PyTuple'"),
-        (([((0, 1, 2), 1.0)], 3), {}, ValueError, "expected tuple of length 2, but got tuple of length 3"),
-        (({}, 1), {}, TypeError, "argument 'qubo': 'dict' object cannot be converted to 'Sequence'"),
-        (({1, 2}, 1), {}, TypeError, "argument 'qubo': 'set' object cannot be converted to 'Sequence'"),
-        (([((0, 0), "w")], 1), {}, TypeError, "argument 'qubo': must be real number, not str"),
-        (([], 2.0), {}, TypeError, "argument 'n_vars': 'float' object cannot be interpreted as an integer"),
-        (([], -1), {}, OverflowError, None),
-        (([], 2**64), {}, OverflowError, None),
-        (([], 1), {"n_vars": 1}, TypeError, "qubo_energy_spectrum() got multiple values for argument 'n_vars'"),
-        (([],), {"x": 1}, TypeError, "qubo_energy_spectrum() got an unexpected keyword argument 'x'"),
-        ((), {}, TypeError, "qubo_energy_spectrum() missing 2 required positional arguments: 'qubo' and 'n_vars'"),
-        (([],), {}, TypeError, "qubo_energy_spectrum() missing 1 required positional argument: 'n_vars'"),
-        (([], 1, 2), {}, TypeError, "qubo_energy_spectrum() takes 2 positional arguments but 3 were given"),
-    ],
-)
+# Each binding and conversion error of one entry point: arguments, keywords,
+# the exception and its text (None: any text).
+BINDING_ERRORS = [
+    (("01", 2), {}, TypeError, "argument 'qubo': Can't extract `str` to `Vec`"),
+    (([[[0, 1], 1.0]], 2), {}, TypeError, "argument 'qubo': 'list' object cannot be converted to 'PyTuple'"),
+    (([((0, 1, 2), 1.0)], 3), {}, ValueError, "expected tuple of length 2, but got tuple of length 3"),
+    (({}, 1), {}, TypeError, "argument 'qubo': 'dict' object cannot be converted to 'Sequence'"),
+    (({1, 2}, 1), {}, TypeError, "argument 'qubo': 'set' object cannot be converted to 'Sequence'"),
+    (([((0, 0), "w")], 1), {}, TypeError, "argument 'qubo': must be real number, not str"),
+    (([], 2.0), {}, TypeError, "argument 'n_vars': 'float' object cannot be interpreted as an integer"),
+    (([], -1), {}, OverflowError, None),
+    (([], 2**64), {}, OverflowError, None),
+    (([], 1), {"n_vars": 1}, TypeError, "qubo_energy_spectrum() got multiple values for argument 'n_vars'"),
+    (([],), {"x": 1}, TypeError, "qubo_energy_spectrum() got an unexpected keyword argument 'x'"),
+    ((), {}, TypeError, "qubo_energy_spectrum() missing 2 required positional arguments: 'qubo' and 'n_vars'"),
+    (([],), {}, TypeError, "qubo_energy_spectrum() missing 1 required positional argument: 'n_vars'"),
+    (([], 1, 2), {}, TypeError, "qubo_energy_spectrum() takes 2 positional arguments but 3 were given"),
+]
+
+
+@pytest.mark.parametrize("args, kwargs, exc, message", BINDING_ERRORS)
 def test_binding_and_conversion_errors(args, kwargs, exc, message):
     with pytest.raises(exc) as info:
         spectrum(*args, **kwargs)

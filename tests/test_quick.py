@@ -81,7 +81,7 @@ def test_runs_examples_and_errors():
 
 # The argument binding shared by every entry point.
 def test_argument_binding():
-    for case in test_frame.test_binding_and_conversion_errors.pytestmark[0].args[1]:
+    for case in test_frame.BINDING_ERRORS:
         test_frame.test_binding_and_conversion_errors(*case)
     test_stackelberg.test_conversion_errors()
 
