@@ -12,6 +12,12 @@ The cases whose kernels have instruction-set variants (spectrum, ising,
 statevector) run once per instruction set the machine offers, with
 TALVO_CORE_SIMD set (`--simd generic,avx2` picks some); their rows carry the
 set's name in brackets, and a second table compares the sets side by side.
+
+    python bench/run.py --record [--runs N]
+
+records the headline figures instead (bench/headline.py): N >= 5 runs of each
+headline call and of its peer, written to bench/headline.json and quoted from
+there by README.md and docs/performance.md, whose blocks it rewrites.
 """
 import argparse
 import importlib.util
@@ -23,6 +29,7 @@ import tempfile
 import time
 
 import _common
+import headline
 
 CASES = ["spectrum", "runs", "cutting", "statevector", "ecc", "vrp", "bisection", "stackelberg", "ising"]
 SIMD_CASES = {"spectrum", "statevector", "ising"}
@@ -99,10 +106,36 @@ def per_path_table(rows, paths, markdown):
     return "\n".join([fmt(cols), fmt(["-" * w for w in widths])] + [fmt(b) for b in body])
 
 
+def record_headline(runs):
+    """Measures each headline case in a fresh interpreter, writes the record and
+    the pages' blocks from it."""
+    results = {}
+    for case in headline.CASES:
+        print(f"recording {case}, {runs} runs ...", end=" ", file=sys.stderr, flush=True)
+        t0 = time.perf_counter()
+        with tempfile.TemporaryDirectory() as tmp:
+            out = os.path.join(tmp, "times.json")
+            subprocess.run([sys.executable, os.path.abspath(__file__), "--record-one", case, str(runs), out],
+                           check=True)
+            with open(out) as f:
+                results[case] = json.load(f)
+        print(f"{time.perf_counter() - t0:.1f} s", file=sys.stderr, flush=True)
+    rec = headline.record(results, _common.machine(), runs)
+    with open(headline.RECORD, "w", encoding="utf-8") as f:
+        json.dump(rec, f, indent=2, ensure_ascii=False)
+        f.write("\n")
+    headline.write_pages(rec)
+    print(headline.block(rec, "performance"))
+
+
 def main():
     ap = argparse.ArgumentParser(description="Run the benchmark cases and print one table.")
     ap.add_argument("--markdown", action="store_true", help="print the table as Markdown")
     ap.add_argument("--one", nargs=2, metavar=("CASE", "OUT"), help=argparse.SUPPRESS)
+    ap.add_argument("--record", action="store_true",
+                    help="record the headline figures in bench/headline.json and rewrite the pages quoting them")
+    ap.add_argument("--runs", type=int, default=7, help=f"runs per headline case (at least {headline.MIN_RUNS}; default 7)")
+    ap.add_argument("--record-one", nargs=3, metavar=("CASE", "RUNS", "OUT"), help=argparse.SUPPRESS)
     ap.add_argument("--simd", metavar="SETS",
                     help="comma-separated instruction sets for the " + ", ".join(sorted(SIMD_CASES)) +
                          " cases (default: every one the machine offers)")
@@ -114,6 +147,16 @@ def main():
         ap.error(f"unknown case {unknown[0]!r} (choose from {', '.join(CASES)})")
     if args.one:
         run_one(*args.one)
+        return
+    if args.record_one:
+        case, runs, out = args.record_one
+        with open(out, "w") as f:
+            json.dump(headline.measure(case, int(runs)), f)
+        return
+    if args.record:
+        if args.runs < headline.MIN_RUNS:
+            ap.error(f"--runs must be at least {headline.MIN_RUNS}")
+        record_headline(args.runs)
         return
     paths = simd_paths()
     if args.simd:

@@ -13,7 +13,7 @@ to it, a Monte Carlo estimate of the very same decoder (seeded random error
 patterns, decoded with the same table) is drawn as points with 95% Wilson
 intervals.
 
-    pip install "talvo_core[plot]"      # matplotlib, for the figure
+    pip install matplotlib      # for the figure (from a checkout: pip install ".[plot]")
     python examples/ecc_failure_rates.py [--out PATH] [--shots 20000]
 
 The figure is written to ecc_failure_rates.png in the current directory unless
@@ -146,8 +146,8 @@ def main(argv=None):
     try:
         import matplotlib  # noqa: F401
     except ImportError:
-        print('This example draws with matplotlib, which is not installed: pip install "talvo_core[plot]" '
-              "(or pip install matplotlib)", file=sys.stderr)
+        print("This example draws with matplotlib, which is not installed: pip install matplotlib "
+              '(or pip install ".[plot]" from a checkout)', file=sys.stderr)
         return 2
     results = compute(args.shots, args.seed)
     print(f"{'d':>2} {'p':>6} {'exact':>12} {'sampled':>12}  95% interval")

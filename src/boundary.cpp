@@ -213,13 +213,36 @@ static PyObject* fallback_size_class() {
         cls = PyErr_NewExceptionWithDoc("talvo_core.SizeViolation",
                                         "An input beyond a size limit of talvo_core, raised when "
                                         "talvo.exceptions.SizeViolation cannot be imported.\n\n"
-                                        "str() is the whole size message; __cause__ is the import failure.",
+                                        "str() is the whole size message; a note says why the class is "
+                                        "this one, and __context__ is the import failure.",
                                         PyExc_Exception, nullptr);
     }
     return cls;
 }
 
-// Raises the stand-in with `message`, chained from the pending import failure.
+// The one-line note saying why the stand-in was raised: `talvo` missing
+// altogether, or the import failure's type and text.
+static std::string own_size_violation_note(PyObject* import_error) {
+    if (!import_error) return messages::kOwnSizeViolationNoTalvo;
+    if (PyErr_GivenExceptionMatches(import_error, PyExc_ModuleNotFoundError)) {
+        PyObject* name = PyObject_GetAttrString(import_error, "name");
+        if (!name) PyErr_Clear();
+        bool talvo_missing = name && PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "talvo") == 0;
+        Py_XDECREF(name);
+        if (talvo_missing) return messages::kOwnSizeViolationNoTalvo;
+    }
+    std::string text = type_name(import_error);
+    PyObject* str = PyObject_Str(import_error);
+    const char* utf8 = str ? PyUnicode_AsUTF8AndSize(str, nullptr) : nullptr;
+    if (utf8 && *utf8) text += std::string(": ") + utf8;
+    if (!utf8) PyErr_Clear();
+    Py_XDECREF(str);
+    return messages::own_size_violation(text);
+}
+
+// Raises the stand-in with `message`. The pending import failure becomes its
+// context, kept for debugging but not printed (it is no fault of the caller's
+// install), and a note says in one line that this is the module's own class.
 static void raise_fallback_size_violation(const std::string& message) {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
@@ -235,12 +258,25 @@ static void raise_fallback_size_violation(const std::string& message) {
         Py_XDECREF(value);
         return;  // the error of creating it is set
     }
-    if (value) {
-        PyException_SetContext(exc, Py_NewRef(value));
-        PyException_SetCause(exc, value);  // steals the reference
+    std::string note_text = own_size_violation_note(value);
+    PyObject* note = message_object(note_text);
+    PyObject* notes = note ? PyList_New(1) : nullptr;
+    if (notes) PyList_SetItem(notes, 0, Py_NewRef(note));
+    Py_XDECREF(note);
+    // __notes__ as the standard traceback printer shows it (3.11 and later);
+    // on 3.10 it is only an attribute.
+    if (!notes || PyObject_SetAttrString(exc, "__notes__", notes) < 0 ||
+        (value && PyObject_SetAttrString(exc, "__suppress_context__", Py_True) < 0)) {
+        Py_XDECREF(notes);
+        Py_XDECREF(value);
+        Py_DECREF(exc);
+        return;
     }
-    PyErr_SetObject(cls, exc);
-    Py_DECREF(exc);
+    Py_DECREF(notes);
+    if (value) PyException_SetContext(exc, value);  // steals the reference
+    // Restored as it stands: PyErr_SetObject would replace that context with
+    // an exception the caller is handling.
+    PyErr_Restore(Py_NewRef(cls), exc, nullptr);
 }
 
 void set_size_violation(const std::string& message) {

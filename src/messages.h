@@ -91,5 +91,13 @@ inline constexpr const char* kCannotDelete = "can't delete attribute";          
 // ---- the caller's SizeViolation class --------------------------------------
 
 inline constexpr const char* kNotAnException = "exceptions must derive from BaseException";  // TypeError
+// The note on the module's own SizeViolation, raised when the calling
+// package's class cannot be imported.
+inline constexpr const char* kOwnSizeViolationNoTalvo =
+    "talvo is not installed, so this is talvo_core's own SizeViolation (talvo_core works without talvo)";
+inline std::string own_size_violation(std::string_view import_error) {
+    return "talvo.exceptions.SizeViolation could not be imported (" + std::string(import_error) +
+           "), so this is talvo_core's own SizeViolation";
+}
 
 }  // namespace talvo::messages

@@ -134,6 +134,9 @@ PyMODINIT_FUNC PyInit_talvo_core() {
     if (!module) return nullptr;
     try {
         populate(module);
+        // The distribution's version, outside __all__ (the member list is
+        // fixed); the build passes it from pyproject.toml.
+        if (PyModule_AddStringConstant(module, "__version__", TALVO_VERSION) < 0) talvo::py::throw_error();
     } catch (...) {  // GCOVR_EXCL_START: populating fails only when memory runs out
         talvo::py::set_from_current_exception();
         Py_DECREF(module);

@@ -212,18 +212,37 @@ SIZE_LIMITS = (
 )
 
 
-@pytest.mark.parametrize("broken, cause", [
-    ("sys.modules['talvo'] = None", ModuleNotFoundError),
-    ("import types; m = types.ModuleType('talvo.exceptions'); sys.modules['talvo.exceptions'] = m", AttributeError),
+NO_TALVO_NOTE = "talvo is not installed, so this is talvo_core's own SizeViolation (talvo_core works without talvo)"
+
+
+@pytest.mark.parametrize("broken, cause, note", [
+    ("sys.path[:] = [p for p in sys.path if not os.path.isdir(os.path.join(p, 'talvo'))]", ModuleNotFoundError,
+     NO_TALVO_NOTE),
+    ("sys.modules['talvo'] = None", ModuleNotFoundError,
+     "talvo.exceptions.SizeViolation could not be imported (ModuleNotFoundError: No module named "
+     "'talvo.exceptions'; 'talvo' is not a package), so this is talvo_core's own SizeViolation"),
+    ("import types; m = types.ModuleType('talvo.exceptions'); sys.modules['talvo.exceptions'] = m", AttributeError,
+     "talvo.exceptions.SizeViolation could not be imported (AttributeError: module 'talvo.exceptions' has no "
+     "attribute 'SizeViolation'), so this is talvo_core's own SizeViolation"),
+    # A missing dependency of talvo is not a missing talvo: the import failure is named.
+    ("import importlib.abc\n"
+     "class F(importlib.abc.MetaPathFinder):\n"
+     "    def find_spec(self, name, path, target=None):\n"
+     "        if name == 'talvo': raise ModuleNotFoundError(\"No module named 'numpy'\", name='numpy')\n"
+     "sys.meta_path.insert(0, F())", ModuleNotFoundError,
+     "talvo.exceptions.SizeViolation could not be imported (ModuleNotFoundError: No module named 'numpy'), "
+     "so this is talvo_core's own SizeViolation"),
 ])
-def test_size_limits_without_the_calling_package(broken, cause):
+def test_size_limits_without_the_calling_package(broken, cause, note):
     # Without the calling package a stand-in of the same name carries the
-    # whole message, chained from the failed import; once the package can be
-    # imported the next size error uses its class, and keeps it.
+    # whole message; a note says why in one line, and the failed import is
+    # kept as the (unprinted) context. Once the package can be imported the
+    # next size error uses its class, and keeps it.
     code = (
-        "import sys, talvo_core\n"
+        "import os, sys, talvo_core\n"
         "from talvo_core import *\n"
         "from talvo_core import sim\n"
+        "saved = list(sys.path)\n"
         f"{broken}\n"
         f"calls = {[c for c, _ in SIZE_LIMITS]!r}\n"
         "for c in calls:\n"
@@ -232,7 +251,10 @@ def test_size_limits_without_the_calling_package(broken, cause):
         "    except Exception as e:\n"
         "        first = type(e)\n"
         "        print(type(e).__module__, type(e).__name__, type(e).__mro__[1].__name__,\n"
-        "              type(e.__cause__).__name__, e.__context__ is e.__cause__, repr(e.args), str(e), sep='|')\n"
+        "              type(e.__context__).__name__, e.__cause__, e.__suppress_context__, repr(e.args), str(e),\n"
+        "              e.__notes__, sep='|')\n"
+        "sys.meta_path[:] = [f for f in sys.meta_path if type(f).__name__ != 'F']\n"
+        "sys.path[:] = saved\n"
         "sys.modules.pop('talvo.exceptions', None)\n"
         "sys.modules.pop('talvo', None)\n"
         "import talvo.exceptions as te\n"
@@ -246,10 +268,32 @@ def test_size_limits_without_the_calling_package(broken, cause):
     lines = out.stdout.splitlines()
     assert len(lines) == 8, out.stderr
     for line, (_, message) in zip(lines, SIZE_LIMITS):
-        assert line == "|".join(["talvo_core", "SizeViolation", "Exception", cause.__name__, "True",
-                                 repr((message,)), message]), out.stderr
+        assert line == "|".join(["talvo_core", "SizeViolation", "Exception", cause.__name__, "None", "True",
+                                 repr((message,)), message, repr([note])]), out.stderr
     for line, (_, message) in zip(lines[6:], SIZE_LIMITS):
         assert line == f"True|None|{(message,)!r}"
+
+
+def test_size_error_without_the_calling_package_prints_one_readable_report():
+    # Uncaught, it reads as the module's own error, not as a broken install:
+    # the message line, then the note, and no import traceback. It keeps the
+    # context of an exception being handled out of its chain.
+    code = (
+        "import os, sys, talvo_core\n"
+        "sys.path[:] = [p for p in sys.path if not os.path.isdir(os.path.join(p, 'talvo'))]\n"
+        "try:\n"
+        "    raise KeyError('k')\n"
+        "except KeyError:\n"
+        "    talvo_core.qubo_energy_spectrum([], 21)\n"
+    )
+    out = run_child(code)
+    assert out.returncode == 1
+    report = ["talvo_core.SizeViolation: SizeViolation: qubo_energy_spectrum requires n_vars <= 20"]
+    if sys.version_info >= (3, 11):  # notes are printed from 3.11 on
+        report.append(NO_TALVO_NOTE)
+    assert out.stderr.strip().splitlines()[-len(report):] == report, out.stderr
+    assert "ModuleNotFoundError" not in out.stderr and "KeyError" not in out.stderr
+    assert out.stderr.count("Traceback") == 1
 
 
 def test_arguments_are_not_modified():

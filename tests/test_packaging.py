@@ -118,5 +118,11 @@ def test_installed_metadata_reports_the_project_version():
     assert meta["License-Expression"] == "LicenseRef-Proprietary"
     assert "LICENSE" in (meta.get_all("License-File") or [])
     assert any(Path(f).name == "LICENSE" for f in dist.files)
-    # The module's member list is fixed: the version lives in the metadata only.
-    assert not hasattr(talvo_core, "__version__")
+    assert talvo_core.__version__ == importlib.metadata.version("talvo_core")
+
+
+def test_module_version_is_the_project_version_outside_all():
+    # Set by the build from pyproject.toml; the member list (__all__) is fixed.
+    assert talvo_core.__version__ == project_version()
+    assert type(talvo_core.__version__) is str
+    assert "__version__" not in talvo_core.__all__

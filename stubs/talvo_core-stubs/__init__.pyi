@@ -50,8 +50,10 @@ Errors raised by the module
   ``SizeViolation``, the module raises a fallback class instead, named
   ``talvo_core.SizeViolation``: an ``Exception`` subclass that is *not* an
   attribute of the module (``hasattr(talvo_core, "SizeViolation")`` is
-  false), whose ``str()`` is the full message and whose ``__cause__`` is
-  the import failure. Code that must work without the toolkit catches
+  false), whose ``str()`` is the full message, with a one-line note
+  (``__notes__``) saying that it is the module's own class and why, and
+  whose ``__context__`` is the import failure (not printed). Code that must
+  work without the toolkit catches
   ``Exception`` and tests ``type(e).__name__ == "SizeViolation"``.
 * ``ValueError`` with the messages quoted under each function.
 * ``PanicException``: an internal fault the call cannot continue from, such

@@ -3,12 +3,16 @@
 ``talvo_core.cutting`` is a module object held as an attribute of ``talvo_core``.
 """
 
-from typing import SupportsFloat, SupportsIndex, TypeAlias, final
+from typing import SupportsFloat, SupportsIndex, TypeAlias, TypeVar, final
 
 from talvo_core import _SequenceLike
 
 _Float: TypeAlias = SupportsFloat | SupportsIndex
 _UInt: TypeAlias = SupportsIndex
+# A count: an int or any integer with __index__ (numpy's included). A TypeVar,
+# because dict is invariant in its values: dict[str, numpy.int64] is not a
+# dict[str, SupportsIndex].
+_Count = TypeVar("_Count", bound=SupportsIndex)
 
 __all__ = ["SubcircuitSampleCounts", "SampleCoefficient", "reconstruct_expectation"]
 
@@ -39,7 +43,7 @@ class SubcircuitSampleCounts:
     """
 
     def __new__(
-        cls, sample_index: _UInt, subcircuit_label: str, counts: dict[str, int], shots: _UInt
+        cls, sample_index: _UInt, subcircuit_label: str, counts: dict[str, _Count], shots: _UInt
     ) -> SubcircuitSampleCounts: ...
     @property
     def subcircuit_label(self) -> str:

@@ -6,7 +6,7 @@ import numpy as np
 import numpy.typing as npt
 
 import talvo_core
-from talvo_core import analog, ecc, sim
+from talvo_core import analog, cutting, ecc, sim
 
 vec: npt.NDArray[np.float64] = np.array([1.0, 2.0, 3.0])
 mat: npt.NDArray[np.float64] = np.zeros((3, 3))
@@ -23,6 +23,8 @@ talvo_core.run_statevector([("rz", idx[:1], vec[:1]), ("cx", [0, 1], ())], 2)
 talvo_core.logical_failure_probability(9, ecc.build_surface_code().z_stabilizers, idx, np.float64(0.01))
 talvo_core.build_ecc_lookup_table(3, [idx, range(2)])
 talvo_core.StackelbergSolver(0.9, 10, 0.1).solve(vec, vec, vec, vec, 1.0)
+cutting.SubcircuitSampleCounts(0, "a", {"0": np.int64(5), "1": np.int64(2)}, np.int64(7))
+cutting.SubcircuitSampleCounts(0, "a", {"0": 5}, 5)
 analog.PhotonicGBSParameters(mat, vec)
 analog.RydbergControlParameters(vec, vec, [])
 field: analog.ContinuousFieldIR | None = None
