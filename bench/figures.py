@@ -95,10 +95,12 @@ def draw(path, series, title, xlabel, note, styles):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    lines = [textwrap.fill(part, 120) for part in note.split("\n")]
+    # The pages show the figure about 7.5 inches wide at 100 pixels an inch
+    # or less: the caption's 9.5 points stay readable there.
+    lines = [textwrap.fill(part, 95) for part in note.split("\n")]
     caption = "\n".join(lines)
     rows = caption.count("\n") + 1
-    fig, ax = plt.subplots(figsize=(7.5, 4.6 + 0.14 * rows), dpi=120)
+    fig, ax = plt.subplots(figsize=(7.5, 4.6 + 0.19 * rows), dpi=120)
     for name, points in series.items():
         xs, ts = zip(*points)
         ax.plot(xs, ts, label=name, marker="o", markersize=4, **styles.get(name, {}))
@@ -108,10 +110,10 @@ def draw(path, series, title, xlabel, note, styles):
     ax.set_xticks(sorted({x for points in series.values() for x, _ in points}))
     ax.grid(True, which="major", alpha=0.4)
     ax.grid(True, which="minor", alpha=0.15)
-    ax.legend()
-    ax.set_title(title, fontsize=11)
-    fig.text(0.01, 0.01, caption, fontsize=7.5, color="0.3", va="bottom")
-    fig.tight_layout(rect=(0, (0.14 * rows + 0.1) / (4.6 + 0.14 * rows), 1, 1))
+    ax.legend(fontsize=10)
+    ax.set_title(title, fontsize=12)
+    fig.text(0.01, 0.01, caption, fontsize=9.5, color="0.25", va="bottom")
+    fig.tight_layout(rect=(0, (0.19 * rows + 0.1) / (4.6 + 0.19 * rows), 1, 1))
     os.makedirs(os.path.dirname(path), exist_ok=True)
     fig.savefig(path)
     plt.close(fig)

@@ -119,14 +119,14 @@ def draw(results, shots, path):
                     yerr=[[rate - lo for _, rate, (lo, _) in seen], [hi - rate for _, rate, (_, hi) in seen]],
                     fmt="o", ms=4, color=colours[d], capsize=3, label=f"d = {d}, sampled ({shots:,} shots, 95% CI)")
     ax.annotate("the exact sum reaches rates\nthat sampling cannot", xy=(2.2e-3, 4e-6), xytext=(1.15e-3, 3e-8),
-                fontsize=8, color="0.3", arrowprops=dict(arrowstyle="->", color="0.5", lw=0.8))
+                fontsize=10, color="0.25", arrowprops=dict(arrowstyle="->", color="0.5", lw=0.8))
     ax.set_xlabel("physical error rate $p$ (independent bit flips)")
     ax.set_ylabel("logical X failure probability $p_L$")
     ax.set_title("Surface-code lookup decoder: exact vs sampled", fontsize=11)
     ax.set_xlim(EXACT_RATES[0], EXACT_RATES[-1])
     ax.set_ylim(1e-8, 1)
     ax.grid(True, which="major", color="0.9")
-    ax.legend(fontsize=8, loc="lower right", framealpha=0.95)
+    ax.legend(fontsize=9.5, loc="lower right", framealpha=0.95)
     fig.tight_layout()
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     fig.savefig(path)

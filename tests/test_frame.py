@@ -215,7 +215,8 @@ SIZE_LIMITS = (
 NO_TALVO_NOTE = "talvo is not installed, so this is talvo_core's own SizeViolation (talvo_core works without talvo)"
 
 
-@pytest.mark.parametrize("broken, cause, note", [
+# (how the calling package is made unreachable, the import failure, the note)
+FALLBACK_CASES = [
     ("sys.path[:] = [p for p in sys.path if not os.path.isdir(os.path.join(p, 'talvo'))]", ModuleNotFoundError,
      NO_TALVO_NOTE),
     ("sys.modules['talvo'] = None", ModuleNotFoundError,
@@ -232,7 +233,10 @@ NO_TALVO_NOTE = "talvo is not installed, so this is talvo_core's own SizeViolati
      "sys.meta_path.insert(0, F())", ModuleNotFoundError,
      "talvo.exceptions.SizeViolation could not be imported (ModuleNotFoundError: No module named 'numpy'), "
      "so this is talvo_core's own SizeViolation"),
-])
+]
+
+
+@pytest.mark.parametrize("broken, cause, note", FALLBACK_CASES)
 def test_size_limits_without_the_calling_package(broken, cause, note):
     # Without the calling package a stand-in of the same name carries the
     # whole message; a note says why in one line, and the failed import is

@@ -126,3 +126,43 @@ def test_module_version_is_the_project_version_outside_all():
     assert talvo_core.__version__ == project_version()
     assert type(talvo_core.__version__) is str
     assert "__version__" not in talvo_core.__all__
+
+
+@pytest.mark.skipif(shutil.which("cmake") is None, reason="cmake is not installed")
+def test_pip_builds_keep_their_objects_across_build_environments(tmp_path):
+    # cmake/keep_objects.cmake: after a build the targets' object folders are
+    # saved beside CMakeFiles/ (timestamps kept, so Ninja sees them up to
+    # date); when scikit-build-core has cleared CMakeFiles/ they are put back,
+    # but never over objects that are there.
+    script = ROOT / "cmake" / "keep_objects.cmake"
+
+    def keep(action):
+        done = subprocess.run(["cmake", f"-DTALVO_KEEP={action}", f"-DTALVO_BUILD_DIR={tmp_path}", "-P", str(script)],
+                              capture_output=True, text=True)
+        assert done.returncode == 0, done.stderr
+        return done
+
+    def obj(base, target, name="src/a.cpp.o"):
+        return base / f"{target}.dir" / name
+
+    files = tmp_path / "CMakeFiles"
+    for target in ("talvo_kernels", "talvo_core", "bench_runs_kernel"):
+        path = obj(files, target)
+        path.parent.mkdir(parents=True)
+        path.write_bytes(target.encode())
+        os.utime(path, (1_000_000_000, 1_000_000_000))
+    keep("save")
+    kept = tmp_path / "kept-objects"
+    assert sorted(p.name for p in kept.iterdir()) == ["talvo_core.dir", "talvo_kernels.dir"]
+    shutil.rmtree(files)  # what a new build environment does
+    (files / "talvo_core.dir").mkdir(parents=True)  # already regenerated: left alone
+    keep("restore")
+    restored = obj(files, "talvo_kernels")
+    assert restored.read_bytes() == b"talvo_kernels" and restored.stat().st_mtime == 1_000_000_000
+    assert not obj(files, "talvo_core").exists()
+    # A rebuilt object replaces the kept one at the next save.
+    restored.write_bytes(b"new")
+    keep("save")
+    assert obj(kept, "talvo_kernels").read_bytes() == b"new"
+    done = subprocess.run(["cmake", "-DTALVO_KEEP=other", "-P", str(script)], capture_output=True, text=True)
+    assert done.returncode != 0 and "save or restore" in done.stderr

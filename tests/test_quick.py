@@ -3,6 +3,9 @@ run before the rest of the suite (conftest.py puts this file first), so that a
 fault in any kernel fails a test within seconds of the start. The full runs of
 the same comparisons, with many more examples, follow in their own files."""
 import math
+import shutil
+import tempfile
+from pathlib import Path
 
 from hypothesis import Phase, given, settings, strategies as st
 
@@ -11,6 +14,8 @@ import test_bisect
 import test_cutting
 import test_ecc
 import test_frame
+import test_packaging
+import test_pages
 import test_ising
 import test_runs
 import test_simd
@@ -130,3 +135,19 @@ def test_analog_examples():
     test_analog.test_grid_placement()
     test_analog.test_rydberg_controls()
     test_analog.test_correction_examples()
+
+
+def test_own_size_violation_version_and_install():
+    # The module's own SizeViolation and its note, the version, the objects a
+    # pip build keeps, and the pages' code width and headline figures.
+    for case in test_frame.FALLBACK_CASES:
+        test_frame.test_size_limits_without_the_calling_package(*case)
+    test_frame.test_size_error_without_the_calling_package_prints_one_readable_report()
+    test_packaging.test_module_version_is_the_project_version_outside_all()
+    test_pages.test_width_check_sees_code_and_only_code()
+    test_pages.test_headline_formats()
+    for rel in sorted(test_pages.headline.PAGES):
+        test_pages.test_pages_quote_the_headline_record(rel)
+    if shutil.which("cmake"):
+        with tempfile.TemporaryDirectory() as tmp:
+            test_packaging.test_pip_builds_keep_their_objects_across_build_environments(Path(tmp))

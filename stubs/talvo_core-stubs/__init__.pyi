@@ -4,7 +4,9 @@ Every function gives the same result as the toolkit's own Python loop, to the
 last bit: the same values, list and dict orders, enumeration orders and
 tie-breaks. ``sim``, ``analog``, ``ecc`` and ``cutting`` are module objects held
 as attributes of ``talvo_core`` (``from talvo_core import sim`` works,
-``import talvo_core.sim`` does not: the module is not a package).
+``import talvo_core.sim`` does not: the module is not a package). Type
+checkers accept ``import talvo_core.sim`` all the same, since these stubs
+are a package with a file per submodule; it fails only when run.
 
 Argument conversion
 -------------------
