@@ -288,10 +288,15 @@ def test_size_error_without_the_calling_package_prints_one_readable_report():
         "try:\n"
         "    raise KeyError('k')\n"
         "except KeyError:\n"
+        "    try:\n"
+        "        talvo_core.qubo_energy_spectrum([], 21)\n"
+        "    except Exception as e:\n"
+        "        print(type(e.__context__).__name__, e.__context__.name)\n"
         "    talvo_core.qubo_energy_spectrum([], 21)\n"
     )
     out = run_child(code)
     assert out.returncode == 1
+    assert out.stdout == "ModuleNotFoundError talvo\n"
     report = ["talvo_core.SizeViolation: SizeViolation: qubo_energy_spectrum requires n_vars <= 20"]
     if sys.version_info >= (3, 11):  # notes are printed from 3.11 on
         report.append(NO_TALVO_NOTE)

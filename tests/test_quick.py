@@ -34,6 +34,22 @@ def quick(test, *strategies, examples=12):
     return run
 
 
+def test_own_size_violation_version_and_install():
+    # The module's own SizeViolation and its note, the version, the objects a
+    # pip build keeps, and the pages' code width and headline figures.
+    for case in test_frame.FALLBACK_CASES:
+        test_frame.test_size_limits_without_the_calling_package(*case)
+    test_frame.test_size_error_without_the_calling_package_prints_one_readable_report()
+    test_packaging.test_module_version_is_the_project_version_outside_all()
+    test_pages.test_width_check_sees_code_and_only_code()
+    test_pages.test_headline_formats()
+    for rel in sorted(test_pages.headline.PAGES):
+        test_pages.test_pages_quote_the_headline_record(rel)
+    if shutil.which("cmake"):
+        with tempfile.TemporaryDirectory() as tmp:
+            test_packaging.test_pip_builds_keep_their_objects_across_build_environments(Path(tmp))
+
+
 # Exhaustive QUBO and Ising scans, and the key sort behind the spectrum.
 test_spectrum_scan = quick(test_spectrum.test_matches_reference, test_spectrum.qubos(), examples=20)
 test_ising_norm = quick(test_ising.test_norm_matches_model, test_ising.norm_inputs(), examples=20)
@@ -136,18 +152,3 @@ def test_analog_examples():
     test_analog.test_rydberg_controls()
     test_analog.test_correction_examples()
 
-
-def test_own_size_violation_version_and_install():
-    # The module's own SizeViolation and its note, the version, the objects a
-    # pip build keeps, and the pages' code width and headline figures.
-    for case in test_frame.FALLBACK_CASES:
-        test_frame.test_size_limits_without_the_calling_package(*case)
-    test_frame.test_size_error_without_the_calling_package_prints_one_readable_report()
-    test_packaging.test_module_version_is_the_project_version_outside_all()
-    test_pages.test_width_check_sees_code_and_only_code()
-    test_pages.test_headline_formats()
-    for rel in sorted(test_pages.headline.PAGES):
-        test_pages.test_pages_quote_the_headline_record(rel)
-    if shutil.which("cmake"):
-        with tempfile.TemporaryDirectory() as tmp:
-            test_packaging.test_pip_builds_keep_their_objects_across_build_environments(Path(tmp))
