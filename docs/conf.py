@@ -96,3 +96,13 @@ def _public_alias_names(app, docname, source):
 
 def setup(app):
     app.connect("source-read", _public_alias_names)
+    # Search lists each module page once: under its title, not again as the
+    # module object that the page declares.
+    from sphinx.domains.python import PythonDomain
+
+    class _PythonDomain(PythonDomain):
+        def get_objects(self):
+            for name, dispname, kind, docname, anchor, priority in super().get_objects():
+                yield name, dispname, kind, docname, anchor, -1 if kind == "module" else priority
+
+    app.add_domain(_PythonDomain, override=True)
