@@ -949,7 +949,8 @@ private:
         }
         if (spec_.pickled) {
             if (!prepare_pickling(spec_.attributes, spec_.hidden)) return nullptr;
-            method_defs_.push_back({"__reduce__", reinterpret_cast<PyCFunction>(&reduce_impl), METH_NOARGS, nullptr});
+            method_defs_.push_back(
+                {"__reduce__", reinterpret_cast<PyCFunction>(&reduce_impl), METH_NOARGS, "Helper for pickle."});
         }
         method_defs_.push_back({nullptr, nullptr, 0, nullptr});
         getset_defs_.clear();
