@@ -1,7 +1,8 @@
 """Benchmark of a parameter sweep on processes: the threshold study of
 examples/sweep.py (exact logical failure rates of distances 3 and 5 over 30
 physical error rates each, and the spectra of 100 random 16-variable QUBOs),
-serial, on a process pool and on a local Dask cluster of worker processes.
+serial, on a thread pool (for comparison), on a process pool and on a local
+Dask cluster of worker processes.
 
     PYTHONPATH=build/dev python bench/sweep.py [--workers 2] [--repeat 3]
 
@@ -18,7 +19,7 @@ import os
 import random
 import sys
 import time
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
 import talvo_core
 
@@ -68,6 +69,12 @@ def main():
 
     serial, expected = best_time(lambda: study(serial_map), args.repeat)
     rows.append(("serial", 0.0, serial))
+
+    # Threads for comparison: no call releases the interpreter lock, so they take turns.
+    with ThreadPoolExecutor(args.workers) as threads:
+        took, got = best_time(lambda: study(lambda fn, *it: list(threads.map(fn, *it))), args.repeat)
+    assert got == expected, "thread pool results differ from serial ones"
+    rows.append((f"thread pool, {args.workers} threads", 0.0, took))
 
     t0 = time.perf_counter()
     with ProcessPoolExecutor(args.workers, mp_context=multiprocessing.get_context("spawn")) as pool:
