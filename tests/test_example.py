@@ -8,6 +8,9 @@ import sys
 
 import pytest
 
+import talvo_core
+from talvo_core import ecc
+
 EXAMPLES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples")
 EXAMPLE = os.path.join(EXAMPLES, "codesign_loop.py")
 FAILURE_RATES = os.path.join(EXAMPLES, "ecc_failure_rates.py")
@@ -109,6 +112,28 @@ def test_wilson_interval(rates):
     assert abs((lo + hi) / 2 - 0.5) < 1e-12 and 0.40 < lo < 0.41
     lo, hi = rates.wilson(100, 100)
     assert hi == 1.0 and 0.96 < lo < 0.97
+
+
+@pytest.fixture(scope="module")
+def sweep():
+    spec = importlib.util.spec_from_file_location("sweep_example", SWEEP)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def test_sweep_threshold_serially(sweep):
+    # The example's own functions, called in this process: the crossing of the
+    # two curves, interpolated between the sampled rates, and a QUBO summary.
+    rates = [0.05 * k for k in range(1, 7)]
+    d3 = [sweep.failure_rate(3, p) for p in rates]
+    d5 = [sweep.failure_rate(5, p) for p in rates]
+    assert d3[0] == talvo_core.logical_failure_probability(9, ecc.build_surface_code(3).z_stabilizers, [0, 3, 6], 0.05)
+    assert f"{sweep.crossing(rates, d5, d3):.4f}" == "0.0862"
+    assert sweep.crossing(rates, d3, d5) is None and sweep.crossing(rates[:1], d5, d3) is None
+    best, gap, levels = sweep.spectrum_summary(0, 3)
+    _, expected_best, energies = talvo_core.qubo_energy_spectrum(sweep.random_qubo(0, 3), 3)
+    assert (best, gap, levels) == (expected_best, energies[1] - energies[0], len(energies))
 
 
 def test_sweep_example_runs_on_a_local_cluster():
