@@ -31,6 +31,25 @@ def quick(test, *strategies, examples=12):
     return run
 
 
+# Pickled records: every class's round trip and state layout, and tampered states.
+def test_pickling():
+    for make in test_pickle.EDGE_CASES:
+        test_pickle.test_edge_cases_round_trip(make)
+    for case in test_pickle.TAMPERED:
+        test_pickle.test_tampered_state_is_an_ordinary_error(*case)
+    test_pickle.test_fields_that_are_no_attributes_travel()
+    test_pickle.test_classes_gain_no_other_member()
+    for data, name, fields in test_pickle.WRITTEN:
+        test_pickle.test_written_pickles_load(data, name, fields)
+
+
+def test_sweep_example_functions():
+    spec = test_example.importlib.util.spec_from_file_location("sweep_example", test_example.SWEEP)
+    module = test_example.importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    test_example.test_sweep_threshold_serially(module)
+
+
 # Exhaustive QUBO and Ising scans, and the key sort behind the spectrum.
 test_spectrum_scan = quick(test_spectrum.test_matches_reference, test_spectrum.qubos(), examples=20)
 test_ising_norm = quick(test_ising.test_norm_matches_model, test_ising.norm_inputs(), examples=20)
@@ -133,21 +152,3 @@ def test_analog_examples():
     test_analog.test_rydberg_controls()
     test_analog.test_correction_examples()
 
-
-# Pickled records: every class's round trip and state layout, and tampered states.
-def test_pickling():
-    for make in test_pickle.EDGE_CASES:
-        test_pickle.test_edge_cases_round_trip(make)
-    for case in test_pickle.TAMPERED:
-        test_pickle.test_tampered_state_is_an_ordinary_error(*case)
-    test_pickle.test_fields_that_are_no_attributes_travel()
-    test_pickle.test_classes_gain_no_other_member()
-    for data, name, fields in test_pickle.WRITTEN:
-        test_pickle.test_written_pickles_load(data, name, fields)
-
-
-def test_sweep_example_functions():
-    spec = test_example.importlib.util.spec_from_file_location("sweep_example", test_example.SWEEP)
-    module = test_example.importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    test_example.test_sweep_threshold_serially(module)
