@@ -14,6 +14,12 @@ struct Probe {
     std::uint64_t base;
 };
 
+// A record without a constructor: it pickles by its attributes, in order.
+struct Pair {
+    std::uint64_t a;
+    std::uint64_t b;
+};
+
 // A record whose constructor takes a value no attribute shows: it cannot pickle.
 struct Orphan {
     std::uint64_t x;
@@ -26,6 +32,8 @@ template <>
 inline constexpr bool is_record<Probe> = true;
 template <>
 inline constexpr bool is_record<Orphan> = true;
+template <>
+inline constexpr bool is_record<Pair> = true;
 }  // namespace talvo::py
 
 namespace {
@@ -75,6 +83,14 @@ py::Member& probe_class() {
         .attributes = {py::readonly<&Probe::base>("base")},
         .methods = probe_methods(std::make_integer_sequence<int, kMethods>{}),
         .ctor = py::constructor([](Arg<U, "base"> base) { return Probe{base.value}; }),
+    });
+    return c;
+}
+
+py::Member& pair_class() {
+    static py::Class<Pair> c({
+        .name = "Pair",
+        .attributes = {py::readonly<&Pair::a>("a"), py::readonly<&Pair::b>("b")},
     });
     return c;
 }
@@ -149,6 +165,13 @@ import copy, pickle
 q = pickle.loads(pickle.dumps(p))
 assert type(q) is probe.Probe and q is not p and q.base == 7 and copy.deepcopy(q).base == 7
 assert probe._reconstruct("Probe", (9,)).base == 9
+s = probe._reconstruct("Pair", (1, 2))
+assert (s.a, s.b) == (1, 2) and s.__reduce__() == (probe._reconstruct, ("Pair", (1, 2)))
+assert pickle.loads(pickle.dumps(s)).b == 2
+assert error(probe._reconstruct, "Pair", (1, "x")) == "argument 'b': 'str' object cannot be interpreted as an integer"
+assert error(probe._reconstruct, "Pair", [1, 2]) == "'list' object cannot be converted to 'PyTuple'"
+assert error(probe._reconstruct, "Probe", [1]) == "'list' object cannot be converted to 'PyTuple'"
+assert error(probe.Pair) == "No constructor defined for Pair"
 )py";
 
 }  // namespace
@@ -161,6 +184,7 @@ int main() {
         add(module.get(), twelve());
         add_numbered(module.get(), std::make_integer_sequence<int, kFunctions>{});
         add(module.get(), probe_class());
+        add(module.get(), pair_class());
         check_orphan_is_refused(module.get());
         py::Ref reconstruct = py::own(py::reconstructor().build(module.get()));
         if (PyObject_SetAttrString(module.get(), "_reconstruct", reconstruct.get()) < 0) py::throw_error();
