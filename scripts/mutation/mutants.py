@@ -179,7 +179,6 @@ MUTANTS = [
     ("J09", "src/sim/qudit_py.cpp", "hidden_field<&sim::QuditSimulator::levels>(\"levels\")",
      "hidden_field<&sim::QuditSimulator::num_sites>(\"levels\")", "a hidden field saved from the wrong member"),
     ("J10@1", "src/analog/interface_py.cpp", "        .pickled = false,\n", "", "an IR class gains __reduce__"),
-    ("J11", "examples/sweep.py", "if a < 0 <= b:", "if a > 0 >= b:", "the example's crossing found the wrong way"),
     ("D01", "src/delta/delta.cpp", "return d > 0.01 ? d : 0.01;", "return d < 0.01 ? 0.01 : d;",
      "NaN passes the clamp"),
     ("D02", "src/delta/delta.cpp", "for (const auto& [site, offset] : offsets) by_site[site] = offset;",
