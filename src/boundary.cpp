@@ -1,5 +1,6 @@
 #include "boundary.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace talvo::py {
@@ -371,7 +372,7 @@ PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 ClassBase::ClassBase(const char* name, const Signature* ctor, const char* prose)
-    : name_(name), qualified_(std::string("builtins.") + name) {
+    : name_(name), qualified_(std::string("builtins.") + name), ctor_(ctor) {
     if (ctor) {
         doc_ = name_ + "(" + ctor->text + ")\n--\n\n" + prose;
     } else {
@@ -423,6 +424,113 @@ PyObject* ClassBase::build(PyObject*) {
     // The type object lives for the rest of the process.
     Py_INCREF(tp);
     return reinterpret_cast<PyObject*>(tp);
+}
+
+
+// ---------------------------------------------------------------------------
+// Pickling.
+
+namespace {
+
+// The classes whose instances pickle, in the order they were created.
+std::vector<ClassBase*>& pickled_classes() {
+    static std::vector<ClassBase*> classes;
+    return classes;
+}
+
+// talvo_core._reconstruct, kept from its creation for the reduce values.
+PyObject* g_reconstructor = nullptr;
+
+class Reconstructor final : public Member {
+public:
+    PyObject* build(PyObject* module) override {
+        PyObject* f = function_.build(module);
+        if (f) {
+            Py_XDECREF(g_reconstructor);
+            g_reconstructor = Py_NewRef(f);
+        }
+        return f;
+    }
+
+private:
+    Function function_{"_reconstruct",
+                       "Rebuilds a pickled instance of a class of talvo_core from the name of its class and its "
+                       "state (a tuple).",
+                       [](Arg<std::string, "name"> name, Arg<Ref, "state"> state) -> PyObject* {
+                           return ClassBase::reconstruct(name.value, state.value.get());
+                       }};
+};
+
+}  // namespace
+
+Member& reconstructor() {
+    static Reconstructor r;
+    return r;
+}
+
+PyObject* ClassBase::reconstruct(const std::string& name, PyObject* state) {
+    for (ClassBase* c : pickled_classes()) {
+        if (c->name_ == name) return c->restore(state);
+    }
+    raise(PyExc_ValueError, messages::no_pickled_class(name));
+}
+
+bool ClassBase::prepare_pickling(const std::vector<Attribute>& attributes, const std::vector<Attribute>& hidden) {
+    saved_.clear();
+    auto find = [&](std::string_view name) -> const Attribute* {
+        for (const auto* list : {&attributes, &hidden}) {
+            for (const Attribute& a : *list) {
+                if (name == a.name) return &a;
+            }
+        }
+        return nullptr;
+    };
+    std::string missing;
+    if (ctor_) {
+        // The constructor's arguments, each read by the field of its name.
+        for (const std::string& p : ctor_->names) {
+            const Attribute* a = find(p);
+            if (!a || !a->save) {
+                missing = p;
+                break;
+            }
+            saved_.push_back(*a);
+        }
+    } else {
+        for (const auto* list : {&attributes, &hidden}) {
+            for (const Attribute& a : *list) {
+                if (missing.empty() && (!a.save || !a.load)) missing = a.name;
+                saved_.push_back(a);
+            }
+        }
+    }
+    if (!missing.empty()) {
+        PyErr_SetString(PyExc_TypeError, messages::no_state_field(name_, missing).c_str());
+        return false;
+    }
+    auto& classes = pickled_classes();
+    if (std::find(classes.begin(), classes.end(), this) == classes.end()) classes.push_back(this);
+    return true;
+}
+
+PyObject* ClassBase::reduce(const void* record) const {
+    if (!g_reconstructor) raise(PyExc_RuntimeError, messages::kNoReconstructor);
+    Ref state = own(PyTuple_New(static_cast<Py_ssize_t>(saved_.size())));
+    for (std::size_t k = 0; k < saved_.size(); ++k) {
+        PyTuple_SetItem(state.get(), static_cast<Py_ssize_t>(k), check(saved_[k].save(record)));
+    }
+    return to_py(std::make_tuple(Ref(Py_NewRef(g_reconstructor)), std::make_tuple(name_, std::move(state))));
+}
+
+void ClassBase::expect_state_tuple(PyObject* state) {
+    if (!PyTuple_Check(state)) raise_cannot_convert(state, messages::kTargetTuple);
+}
+
+void ClassBase::load_state(void* record, PyObject* state) const {
+    expect_tuple(state, static_cast<Py_ssize_t>(saved_.size()));
+    for (std::size_t k = 0; k < saved_.size(); ++k) {
+        saved_[k].load(record, PyTuple_GetItem(state, static_cast<Py_ssize_t>(k)), saved_[k].name);
+    }
 }
 
 }  // namespace talvo::py

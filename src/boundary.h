@@ -260,6 +260,7 @@ struct Conv<Dict<K, V>> {
 // A Python object built by the binding itself, passed through unchanged.
 template <>
 struct Conv<Ref> {
+    static Ref from(PyObject* o) { return Ref(Py_NewRef(o)); }
     static PyObject* to(const Ref& r) { return Py_NewRef(r.get()); }
 };
 
@@ -637,10 +638,36 @@ Function::Function(const char* name, const char* prose, F) : name_(name), entry_
     doc_ = name_ + "(" + Site<F>::sig.text + ")\n--\n\n" + prose;
 }
 
+// An attribute: a getter, and for writable attributes a setter. `save` reads
+// its value out of a record for a pickled state, `load` converts a value into
+// a record as the setter would (either is null where it does not apply).
+struct Attribute {
+    const char* name;
+    getter get;
+    setter set;
+    const char* doc;
+    PyObject* (*save)(const void* record) = nullptr;
+    void (*load)(void* record, PyObject* value, const char* name) = nullptr;
+};
+
+// Pickling. An instance pickles as (talvo_core._reconstruct, (class name,
+// state)), as the class itself cannot be found by its name ("builtins.Variable").
+// The state is a tuple. A class with a constructor keeps the constructor's
+// arguments, read by the attributes (or hidden fields) of the same names, and
+// is restored by calling its constructor with them; a class without one keeps
+// the value of every attribute and hidden field in spec order, and is restored
+// by converting each as its setter would. Either way the instance is created
+// only once the whole state has converted.
+
+// The private member `_reconstruct(name, state)` of talvo_core.
+Member& reconstructor();
+
 // The class of record T.
 class ClassBase : public Member {
 public:
     PyObject* build(PyObject* module) override;
+    // A new instance of the pickled class named `name` from `state`.
+    static PyObject* reconstruct(const std::string& name, PyObject* state);
 
 protected:
     // name: "Variable"; ctor: the constructor's parameters, or nullptr for a
@@ -650,9 +677,24 @@ protected:
     PyTypeObject* create_from(std::vector<PyType_Slot> slots, int basicsize, std::vector<PyGetSetDef>& getset,
                               std::vector<PyMethodDef>& methods);
 
+    // Chooses the fields of the state from `attributes` and `hidden`, and
+    // makes the class known to reconstruct(). False, with a Python error set,
+    // when a field of the state has no way to be saved or restored.
+    bool prepare_pickling(const std::vector<Attribute>& attributes, const std::vector<Attribute>& hidden);
+    // The reduce value of the record at `record` (called under shared access).
+    PyObject* reduce(const void* record) const;
+    // A new instance from a state: the constructor's arguments, or the fields.
+    virtual PyObject* restore(PyObject* state) = 0;
+    // Converts the fields of `state` into the record at `record`.
+    void load_state(void* record, PyObject* state) const;
+    // Unwinds with a TypeError when `state` is not a tuple.
+    static void expect_state_tuple(PyObject* state);
+
     std::string name_;
     std::string qualified_;  // "builtins.Variable"
     std::string doc_;
+    const Signature* ctor_;
+    std::vector<Attribute> saved_;  // the fields of the pickled state, in order
 };
 
 // Refusing constructor of the classes without one.
@@ -666,14 +708,6 @@ void instance_dealloc(PyObject* self) {
     free_fn(self);
     Py_DECREF(tp);
 }
-
-// An attribute: a getter, and for writable attributes a setter.
-struct Attribute {
-    const char* name;
-    getter get;
-    setter set;
-    const char* doc;
-};
 
 template <class M>
 struct member_class;
@@ -709,16 +743,46 @@ int attribute_set(PyObject* self, PyObject* value, void* closure) {
     });
 }
 
+template <auto M>
+PyObject* field_save(const void* record) {
+    using T = typename member_class<decltype(M)>::type;
+    return to_py(static_cast<const T*>(record)->*M);
+}
+
+template <auto M>
+void field_load(void* record, PyObject* value, const char* name) {
+    using T = typename member_class<decltype(M)>::type;
+    using V = typename member_class<decltype(M)>::value;
+    static_cast<T*>(record)->*M = convert_attribute<V>(value, name);
+}
+
+// The loader of field M, or null when its type only converts to Python.
+template <auto M>
+constexpr auto field_loader() {
+    using V = typename member_class<decltype(M)>::value;
+    if constexpr (requires(PyObject* o) { Conv<V>::from(o); }) {
+        return &field_load<M>;
+    } else {
+        return static_cast<void (*)(void*, PyObject*, const char*)>(nullptr);
+    }
+}
+
 // A read-only attribute over field M.
 template <auto M>
 Attribute readonly(const char* name, const char* doc = nullptr) {
-    return {name, &attribute_get<M>, nullptr, doc};
+    return {name, &attribute_get<M>, nullptr, doc, &field_save<M>, field_loader<M>()};
 }
 
 // A readable and writable attribute over field M.
 template <auto M>
 Attribute writable(const char* name, const char* doc = nullptr) {
-    return {name, &attribute_get<M>, &attribute_set<M>, doc};
+    return {name, &attribute_get<M>, &attribute_set<M>, doc, &field_save<M>, field_loader<M>()};
+}
+
+// Field M kept in the pickled state of a class that shows it as no attribute.
+template <auto M>
+Attribute hidden_field(const char* name) {
+    return {name, nullptr, nullptr, nullptr, &field_save<M>, field_loader<M>()};
 }
 
 // A read-only attribute computed from the record.
@@ -729,6 +793,17 @@ PyObject* computed_get(PyObject* self, void*) {
         SharedBorrow b(inst->borrow);
         return to_py(F(inst->value));
     });
+}
+
+template <class T, auto F>
+PyObject* computed_save(const void* record) {
+    return to_py(F(*static_cast<const T*>(record)));
+}
+
+// A read-only attribute computed from the record by F(const T&).
+template <class T, auto F>
+Attribute computed(const char* name, const char* doc = nullptr) {
+    return {name, &computed_get<T, F>, nullptr, doc, &computed_save<T, F>, nullptr};
 }
 
 // A method of record T, made by py::method.
@@ -805,6 +880,10 @@ public:
         std::vector<MethodSpec<T>> methods = {};
         Constructor<T> ctor = {};  // none: the class refuses to be called
         Repr repr = nullptr;
+        // Fields of the pickled state that are no attributes (py::hidden_field).
+        std::vector<Attribute> hidden = {};
+        // False: instances do not pickle (the class has no __reduce__).
+        bool pickled = true;
     };
 
     static_assert(is_record<T>, "declare the record of every class in types_py.h");
@@ -824,6 +903,26 @@ private:
 
     static PyObject* construct(PyTypeObject*, PyObject* args, PyObject* kwargs) {
         return guard([&] { return new_instance<T>(self_->spec_.ctor.make(args, kwargs)); });
+    }
+
+    static PyObject* reduce_impl(PyObject* self, PyObject*) {
+        return guard([&] {
+            auto* inst = instance_of<T>(self);
+            SharedBorrow b(inst->borrow);
+            return self_->reduce(&inst->value);
+        });
+    }
+
+    PyObject* restore(PyObject* state) override {
+        expect_state_tuple(state);
+        if (spec_.ctor.make) return new_instance<T>(spec_.ctor.make(state, nullptr));
+        if constexpr (std::is_default_constructible_v<T>) {
+            T value{};
+            load_state(&value, state);
+            return new_instance<T>(std::move(value));
+        } else {
+            static_assert(std::is_default_constructible_v<T>, "a pickled record is default-constructible");
+        }
     }
 
     static PyObject* repr_impl(PyObject* self) {
@@ -847,6 +946,11 @@ private:
             method_defs_.push_back({spec_.methods[i].name,
                                     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(spec_.methods[i].entry)),
                                     METH_VARARGS | METH_KEYWORDS, method_docs_[i].c_str()});
+        }
+        if (spec_.pickled) {
+            if (!prepare_pickling(spec_.attributes, spec_.hidden)) return nullptr;
+            method_defs_.push_back(
+                {"__reduce__", reinterpret_cast<PyCFunction>(&reduce_impl), METH_NOARGS, "Helper for pickle."});
         }
         method_defs_.push_back({nullptr, nullptr, 0, nullptr});
         getset_defs_.clear();

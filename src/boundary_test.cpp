@@ -14,11 +14,26 @@ struct Probe {
     std::uint64_t base;
 };
 
+// A record without a constructor: it pickles by its attributes, in order.
+struct Pair {
+    std::uint64_t a;
+    std::uint64_t b;
+};
+
+// A record whose constructor takes a value no attribute shows: it cannot pickle.
+struct Orphan {
+    std::uint64_t x;
+};
+
 }  // namespace
 
 namespace talvo::py {
 template <>
 inline constexpr bool is_record<Probe> = true;
+template <>
+inline constexpr bool is_record<Orphan> = true;
+template <>
+inline constexpr bool is_record<Pair> = true;
 }  // namespace talvo::py
 
 namespace {
@@ -72,6 +87,40 @@ py::Member& probe_class() {
     return c;
 }
 
+py::Member& pair_class() {
+    static py::Class<Pair> c({
+        .name = "Pair",
+        .attributes = {py::readonly<&Pair::a>("a"), py::readonly<&Pair::b>("b")},
+    });
+    return c;
+}
+
+py::Member& orphan_class() {
+    static py::Class<Orphan> c({
+        .name = "Orphan",
+        .ctor = py::constructor([](Arg<U, "x"> x) { return Orphan{x.value}; }),
+    });
+    return c;
+}
+
+// The class of a record that cannot pickle is refused when it is built, with
+// the field it lacks named in the cause.
+void check_orphan_is_refused(PyObject* module) {
+    PyObject* built = orphan_class().build(module);
+    CHECK(built == nullptr);
+    if (built) return;
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    py::Ref t(type), v(value), trace(tb);
+    CHECK(type == PyExc_RuntimeError);
+    py::Ref cause(value ? PyException_GetCause(value) : nullptr);
+    py::Ref text(cause ? PyObject_Str(cause.get()) : nullptr);
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+    CHECK(utf8 && std::string(utf8) == "class Orphan pickles no field 'x'");
+    PyErr_Clear();
+}
+
 void add(PyObject* module, py::Member& member) {
     py::Ref obj = py::own(member.build(module));
     py::Ref name = py::own(PyObject_GetAttrString(obj.get(), "__name__"));
@@ -111,6 +160,18 @@ for k in range(METHODS):
     assert getattr(p, f"m{k}")(3) == 7 + 3 * k
     assert getattr(probe.Probe, f"m{k}").__text_signature__ == "($self, x)"
 assert error(p.m11) == "Probe.m11() missing 1 required positional argument: 'x'"
+
+import copy, pickle
+q = pickle.loads(pickle.dumps(p))
+assert type(q) is probe.Probe and q is not p and q.base == 7 and copy.deepcopy(q).base == 7
+assert probe._reconstruct("Probe", (9,)).base == 9
+s = probe._reconstruct("Pair", (1, 2))
+assert (s.a, s.b) == (1, 2) and s.__reduce__() == (probe._reconstruct, ("Pair", (1, 2)))
+assert pickle.loads(pickle.dumps(s)).b == 2
+assert error(probe._reconstruct, "Pair", (1, "x")) == "argument 'b': 'str' object cannot be interpreted as an integer"
+assert error(probe._reconstruct, "Pair", [1, 2]) == "'list' object cannot be converted to 'PyTuple'"
+assert error(probe._reconstruct, "Probe", [1]) == "'list' object cannot be converted to 'PyTuple'"
+assert error(probe.Pair) == "No constructor defined for Pair"
 )py";
 
 }  // namespace
@@ -123,6 +184,10 @@ int main() {
         add(module.get(), twelve());
         add_numbered(module.get(), std::make_integer_sequence<int, kFunctions>{});
         add(module.get(), probe_class());
+        add(module.get(), pair_class());
+        check_orphan_is_refused(module.get());
+        py::Ref reconstruct = py::own(py::reconstructor().build(module.get()));
+        if (PyObject_SetAttrString(module.get(), "_reconstruct", reconstruct.get()) < 0) py::throw_error();
         PyObject* modules = PyImport_GetModuleDict();
         if (PyDict_SetItemString(modules, "probe", module.get()) < 0) py::throw_error();
         const std::string script = "FUNCTIONS = " + std::to_string(kFunctions) + "\nMETHODS = " +

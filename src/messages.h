@@ -84,6 +84,15 @@ inline std::string no_constructor(std::string_view class_name) {
 inline std::string class_init_failed(std::string_view class_name) {
     return "An error occurred while initializing class " + std::string(class_name);
 }
+// Pickling: a tampered class name (ValueError), and the faults of a class
+// spec or module built without what pickling needs.
+inline std::string no_pickled_class(std::string_view class_name) {
+    return "talvo_core has no picklable class named '" + std::string(class_name) + "'";
+}
+inline std::string no_state_field(std::string_view class_name, std::string_view field) {
+    return "class " + std::string(class_name) + " pickles no field '" + std::string(field) + "'";
+}
+inline constexpr const char* kNoReconstructor = "talvo_core._reconstruct was never created";  // RuntimeError
 inline constexpr const char* kAlreadyMutablyBorrowed = "Already mutably borrowed";  // RuntimeError
 inline constexpr const char* kAlreadyBorrowed = "Already borrowed";                 // RuntimeError
 inline constexpr const char* kCannotDelete = "can't delete attribute";              // AttributeError

@@ -96,6 +96,11 @@ void populate(PyObject* top) {
     MEMBER(cutting.get(), SampleCoefficient);
     MEMBER(cutting.get(), reconstruct_expectation);
     add_object(top, cutting.get());
+
+    // Private, and so not in __all__: what unpickling calls to rebuild an
+    // instance of any of the classes above.
+    Ref reconstruct = py::own(py::reconstructor().build(top));
+    if (PyObject_SetAttrString(top, "_reconstruct", reconstruct.get()) < 0) py::throw_error();
 }
 
 namespace {

@@ -66,6 +66,8 @@ def coverage_gaps():
         "method": (have["method"], set(METHODS)),
         "attribute": (classes_with_attributes, set(INSTANCES)),
     }
+    pickled = {path.split(".")[-1] for path in have["class"] if "__reduce__" in vars(_resolve(path))}
+    tables["pickled class"] = (pickled, set(PICKLED))
     for kind, (exported, table) in tables.items():
         gaps += [f"{kind} {p} is not exercised" for p in sorted(exported - table)]
         gaps += [f"{kind} table entry {p} names no member" for p in sorted(table - exported)]
@@ -175,6 +177,13 @@ INSTANCES = {
     "RydbergControlParameters": lambda: analog.RydbergControlParameters([1.0], [0.5], _coords()),
     "PhotonicGBSParameters": lambda: analog.PhotonicGBSParameters([[0.0]], [0.1]),
 }
+
+
+# Every class whose instances pickle: a valid instance, whose pickled state
+# the fuzzer hands to the reconstructor mutated like any arguments.
+PICKLED = dict(INSTANCES, IsingSimulator=lambda: sim.IsingSimulator(), QuditSimulator=lambda: sim.QuditSimulator(3, 4),
+               NeutralAtomCompiler=lambda: analog.NeutralAtomCompiler(),
+               PhotonicCompiler=lambda: analog.PhotonicCompiler())
 
 
 def _resolve(path):
@@ -404,6 +413,9 @@ def targets():
         out.append((path + "()", lambda p=path: _resolve(p), args, None))
     for label, (make, method, args) in METHODS.items():
         out.append((label, None, args, (make, method)))
+    for name, make in PICKLED.items():
+        out.append((f"_reconstruct[{name}]", lambda: talvo_core._reconstruct, lambda m=make: m().__reduce__()[1],
+                    None))
     return out
 
 

@@ -8,9 +8,13 @@ import sys
 
 import pytest
 
+import talvo_core
+from talvo_core import ecc
+
 EXAMPLES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples")
 EXAMPLE = os.path.join(EXAMPLES, "codesign_loop.py")
 FAILURE_RATES = os.path.join(EXAMPLES, "ecc_failure_rates.py")
+SWEEP = os.path.join(EXAMPLES, "sweep.py")
 
 
 def run_example(*args):
@@ -33,7 +37,7 @@ AREA_EXAMPLES = {
 
 def test_every_example_is_run():
     scripts = {name for name in os.listdir(EXAMPLES) if name.endswith(".py")}
-    assert scripts == set(AREA_EXAMPLES) | {os.path.basename(EXAMPLE), os.path.basename(FAILURE_RATES)}
+    assert scripts == set(AREA_EXAMPLES) | {os.path.basename(p) for p in (EXAMPLE, FAILURE_RATES, SWEEP)}
 
 
 @pytest.mark.parametrize("name", sorted(AREA_EXAMPLES))
@@ -108,3 +112,47 @@ def test_wilson_interval(rates):
     assert abs((lo + hi) / 2 - 0.5) < 1e-12 and 0.40 < lo < 0.41
     lo, hi = rates.wilson(100, 100)
     assert hi == 1.0 and 0.96 < lo < 0.97
+
+
+@pytest.fixture(scope="module")
+def sweep():
+    spec = importlib.util.spec_from_file_location("sweep_example", SWEEP)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def test_sweep_threshold_serially(sweep):
+    # The example's own functions, called in this process: the crossing of the
+    # two curves, interpolated between the sampled rates, and a QUBO summary.
+    rates = [0.05, 0.1]  # the two sampled rates on either side of the crossing
+    d3 = [sweep.failure_rate(3, p) for p in rates]
+    d5 = [sweep.failure_rate(5, p) for p in rates]
+    assert d3[0] == talvo_core.logical_failure_probability(9, ecc.build_surface_code(3).z_stabilizers, [0, 3, 6], 0.05)
+    assert f"{sweep.crossing(rates, d5, d3):.4f}" == "0.0862"
+    assert sweep.crossing(rates, d3, d5) is None and sweep.crossing(rates[:1], d5, d3) is None
+    best, gap, levels = sweep.spectrum_summary(0, 3)
+    _, expected_best, energies = talvo_core.qubo_energy_spectrum(sweep.random_qubo(0, 3), 3)
+    assert (best, gap, levels) == (expected_best, energies[1] - energies[0], len(energies))
+
+
+def test_sweep_example_runs_on_a_local_cluster():
+    pytest.importorskip("distributed", reason="the sweep example needs Dask (the cluster extra: "
+                                              "pip install 'talvo_core[cluster]')")
+    # A short study: 6 rates, 4 small QUBOs; the same code as the full one.
+    out = run_example(SWEEP, "--rates", "6", "--qubos", "4", "--variables", "10")
+    assert out.returncode == 0, out.stderr
+    lines = out.stdout.splitlines()
+    at = lines.index("exact logical failure rates on 2 worker processes")
+    assert lines[at + 2].split() == ["0.0500", "0.0368644", "0.0245324"]
+    assert "distance 5 beats distance 3 below p = 0.0862" in lines
+    assert "4 random 10-variable QUBOs" in out.stdout and "distinct levels 1024 to 1024" in out.stdout
+
+
+def test_sweep_example_without_dask_says_how_to_install_it():
+    blocked = ("import runpy, sys; sys.modules['distributed'] = sys.modules['dask'] = None; "
+               "sys.argv = [sys.argv[1]]; runpy.run_path(sys.argv[0], run_name='__main__')")
+    out = run_example("-c", blocked, SWEEP)
+    assert out.returncode == 2
+    assert 'pip install "talvo_core[cluster]"' in out.stderr
+    assert out.stdout == ""

@@ -13,10 +13,12 @@ import test_analog
 import test_bisect
 import test_cutting
 import test_ecc
+import test_example
 import test_frame
 import test_packaging
 import test_pages
 import test_ising
+import test_pickle
 import test_runs
 import test_simd
 import test_spectrum
@@ -48,6 +50,25 @@ def test_own_size_violation_version_and_install():
     if shutil.which("cmake"):
         with tempfile.TemporaryDirectory() as tmp:
             test_packaging.test_pip_builds_keep_their_objects_across_build_environments(Path(tmp))
+
+
+# Pickled records: every class's round trip and state layout, and tampered states.
+def test_pickling():
+    for make in test_pickle.EDGE_CASES:
+        test_pickle.test_edge_cases_round_trip(make)
+    for case in test_pickle.TAMPERED:
+        test_pickle.test_tampered_state_is_an_ordinary_error(*case)
+    test_pickle.test_fields_that_are_no_attributes_travel()
+    test_pickle.test_classes_gain_no_other_member()
+    for data, name, fields in test_pickle.WRITTEN:
+        test_pickle.test_written_pickles_load(data, name, fields)
+
+
+def test_sweep_example_functions():
+    spec = test_example.importlib.util.spec_from_file_location("sweep_example", test_example.SWEEP)
+    module = test_example.importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    test_example.test_sweep_threshold_serially(module)
 
 
 # Exhaustive QUBO and Ising scans, and the key sort behind the spectrum.

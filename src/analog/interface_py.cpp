@@ -1,5 +1,6 @@
 // Python classes of the analog intermediate records. Nothing in the module
-// creates them; their attributes read and replace whole lists of floats.
+// creates them, so nothing of theirs is pickled; their attributes read and
+// replace whole lists of floats.
 #include "analog/interface.h"
 #include "types_py.h"
 
@@ -9,6 +10,7 @@ py::Member& member_ContinuousFieldIR() {
     static py::Class<analog::ContinuousFieldIR> c({
         .name = "ContinuousFieldIR",
         .attributes = {py::writable<&analog::ContinuousFieldIR::data>("data")},
+        .pickled = false,
     });
     return c;
 }
@@ -17,6 +19,7 @@ py::Member& member_HardwareDeltaModel() {
     static py::Class<analog::HardwareDeltaModel> c({
         .name = "HardwareDeltaModel",
         .attributes = {py::writable<&analog::HardwareDeltaModel::calibration_data>("calibration_data")},
+        .pickled = false,
     });
     return c;
 }

@@ -30,7 +30,7 @@ std::uint64_t shots_of(const SubcircuitSampleCounts& c) { return c->shots; }
 
 template <auto F>
 py::Attribute computed(const char* name) {
-    return {name, &py::computed_get<SubcircuitSampleCounts, F>, nullptr, nullptr};
+    return py::computed<SubcircuitSampleCounts, F>(name);
 }
 
 }  // namespace

@@ -23,6 +23,9 @@ py::Member& member_QuditSimulator() {
             [](py::Arg<std::uint64_t, "levels"> levels, py::Arg<std::uint64_t, "num_sites"> num_sites) {
                 return sim::QuditSimulator{levels.value, num_sites.value};
             }),
+        // Shown by no attribute, but kept by pickling.
+        .hidden = {py::hidden_field<&sim::QuditSimulator::levels>("levels"),
+                   py::hidden_field<&sim::QuditSimulator::num_sites>("num_sites")},
     });
     return c;
 }
