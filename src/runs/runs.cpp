@@ -53,7 +53,7 @@ NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint
     for (std::size_t first = 0; first < out.n_runs; first += batch) {
         poll_interrupt();
         const std::size_t count = std::min(batch, out.n_runs - first);
-        pool::for_each(count, [&](std::size_t k) {
+        pool::for_each(count, count * std::max<std::size_t>(1, terms.size()), [&](std::size_t k) {
             out.energies[first + k] = qubo_energy(terms, out.run(first + k), -0.0);
         });
     }
