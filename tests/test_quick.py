@@ -14,6 +14,7 @@ import test_frame
 import test_ising
 import test_runs
 import test_simd
+import test_small_calls
 import test_spectrum
 import test_stackelberg
 import test_statevector
@@ -67,6 +68,20 @@ def test_statevector_blocks_and_zeros():
     test_statevector.check(spread + [("cx", [12, 0], []), ("swap", [1, 12], []), ("cz", [11, 12], []),
                                      ("u", [12], [0.5, 1.5, 2.5]), ("rx", [3], [0.25])], n)
     test_statevector.test_qudit_simulator()
+
+
+# Small inputs' own paths: the state from the heap, pool jobs on the caller.
+def test_small_and_large_paths():
+    test_small_calls.test_statevector_both_sides_of_the_crossover(test_small_calls.MAPPED_QUBITS)
+    test_small_calls.test_runs_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
+    test_small_calls.test_one_run_of_many_terms_runs_on_the_caller()
+    test_small_calls.test_reconstruction_terms_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS)
+    test_small_calls.test_reconstruction_records_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
+    for entry in ("statevector", "runs", "reconstruct"):
+        test_small_calls.test_collector_state_is_kept_on_both_paths(entry)
+
+
+test_small_jobs_start_no_threads = test_small_calls.test_small_jobs_start_no_worker_threads
 
 
 # Noisy runs on the pool.
