@@ -261,7 +261,7 @@ def check_models_agree(all_cases):
             assert models.bits_of(mod()) == models.bits_of(model()), (entry, size)
 
 
-def run(rounds=5, wanted=None, out=sys.stderr):
+def measure(rounds=5, wanted=None, out=sys.stderr):
     all_cases = [c for c in cases() if not wanted or c[0] in wanted]
     check_models_agree(all_cases)
     rows = []
@@ -312,10 +312,17 @@ def rows_for_run_py(rows):
     """The rows in bench/run.py's format: module against model."""
     out = []
     for r in rows:
+        if r["model"] is None:
+            continue
         speedup, target, ok = verdict(r)
         out.append(_common.row(f"small: {r['entry']}, {r['size']}", r["module"], r["model"], "Python model",
                                target, ok, note=f"floor {r['floor'] * 1e6:.2f} µs ({r['floor_call']})"))
     return out
+
+
+def run():
+    """The case `small` of bench/run.py: its rows."""
+    return rows_for_run_py(measure())
 
 
 def main():
@@ -324,7 +331,7 @@ def main():
     ap.add_argument("--rounds", type=int, default=5, help="rounds of batches; the best is kept (default 5)")
     ap.add_argument("entries", nargs="*", help="entries to run (default: all)")
     args = ap.parse_args()
-    rows = run(args.rounds, set(args.entries))
+    rows = measure(args.rounds, set(args.entries))
     print(f"Machine: {_common.machine()}. Best of {args.rounds} rounds per figure.\n")
     print(table(rows, args.markdown))
 
