@@ -3,7 +3,9 @@ run before the rest of the suite (conftest.py puts this file first), so that a
 fault in any kernel fails a test within seconds of the start. The full runs of
 the same comparisons, with many more examples, follow in their own files."""
 import math
+import os
 
+import pytest
 from hypothesis import Phase, given, settings, strategies as st
 
 import test_analog
@@ -28,6 +30,25 @@ def quick(test, *strategies, examples=12):
     def run(args):
         test.hypothesis.inner_test(*args)
     return run
+
+
+# Small inputs' own paths: the state from the heap, pool jobs on the caller.
+def test_small_and_large_paths():
+    test_small_calls.test_statevector_result_shares_only_positive_zeros()
+    test_small_calls.test_statevector_both_sides_of_the_crossover(test_small_calls.MAPPED_QUBITS)
+    test_small_calls.test_runs_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
+    test_small_calls.test_one_run_of_many_terms_runs_on_the_caller()
+    test_small_calls.test_reconstruction_terms_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS)
+    test_small_calls.test_reconstruction_records_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
+    for entry in ("statevector", "runs", "reconstruct"):
+        test_small_calls.test_collector_state_is_kept_on_both_paths(entry)
+
+
+@pytest.mark.native_only  # counts threads
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+def test_small_jobs_start_no_threads():
+    for at_threshold in ("runs", "terms", "records"):
+        test_small_calls.test_small_jobs_start_no_worker_threads(at_threshold)
 
 
 # Exhaustive QUBO and Ising scans, and the key sort behind the spectrum.
@@ -68,20 +89,6 @@ def test_statevector_blocks_and_zeros():
     test_statevector.check(spread + [("cx", [12, 0], []), ("swap", [1, 12], []), ("cz", [11, 12], []),
                                      ("u", [12], [0.5, 1.5, 2.5]), ("rx", [3], [0.25])], n)
     test_statevector.test_qudit_simulator()
-
-
-# Small inputs' own paths: the state from the heap, pool jobs on the caller.
-def test_small_and_large_paths():
-    test_small_calls.test_statevector_both_sides_of_the_crossover(test_small_calls.MAPPED_QUBITS)
-    test_small_calls.test_runs_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
-    test_small_calls.test_one_run_of_many_terms_runs_on_the_caller()
-    test_small_calls.test_reconstruction_terms_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS)
-    test_small_calls.test_reconstruction_records_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
-    for entry in ("statevector", "runs", "reconstruct"):
-        test_small_calls.test_collector_state_is_kept_on_both_paths(entry)
-
-
-test_small_jobs_start_no_threads = test_small_calls.test_small_jobs_start_no_worker_threads
 
 
 # Noisy runs on the pool.

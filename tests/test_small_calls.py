@@ -77,6 +77,14 @@ def test_statevector_small_registers_one_call_after_another():
             assert talvo_core.run_statevector([], n) == [(1.0, 0.0)] + [(0.0, 0.0)] * ((1 << n) - 1)
 
 
+def test_statevector_result_shares_only_positive_zeros():
+    # The amplitudes that are (+0.0, +0.0) share one tuple; (-0.0, +0.0) is not one of them.
+    test_statevector.check([("y", [1], []), ("t", [1], []), ("z", [0], [])], 2)
+    test_statevector.check([("x", [0], []), ("cz", [0, 1], []), ("h", [1], []), ("cz", [0, 1], [])], 2)
+    got = talvo_core.run_statevector([("h", [1], [])], 3)
+    assert got[1] is got[3] and got[0] is not got[2]
+
+
 # --- the pool entries on both sides of the threshold ---------------------------
 
 @pytest.mark.parametrize("runs", [INLINE_STEPS // 8 - 1, INLINE_STEPS // 8, INLINE_STEPS // 8 + 1])
@@ -180,31 +188,42 @@ def test_collector_state_is_kept_on_both_paths(entry):
 
 
 # In a fresh interpreter: the process's threads before any call, after small
-# jobs of every pool entry (one element each, and several below the
-# threshold), and after one large job.
+# jobs of every pool entry (one element each, and each pass just below the
+# threshold), and after one job just at the threshold, named by argv[1].
 THREADS = textwrap.dedent("""
-    import os, talvo_core
+    import os, sys, talvo_core
     from talvo_core import cutting
     tasks = lambda: len(os.listdir("/proc/self/task"))
     before = tasks()
     big = [((0, 1), 0.5)] * 40000
-    talvo_core.simulate_qubo_runs(big, [1, 1], 1, 0.5, 1)           # one element, much work
-    talvo_core.simulate_qubo_runs(big[:8], [1, 1], 4095, 0.5, 1)    # just below the threshold
-    rec = [cutting.SubcircuitSampleCounts(0, "A", {"1": 3}, 4)]
-    cutting.reconstruct_expectation(rec, [cutting.SampleCoefficient(0, 0.5)], ["A"])
-    cutting.reconstruct_expectation(rec, [cutting.SampleCoefficient(0, 0.5)] * 32767, ["A"])
+    coef = cutting.SampleCoefficient(0, 0.5)
+    one = [cutting.SubcircuitSampleCounts(0, label, {"1": 3}, 4) for label in "AB"]
+    # records of 7 bitstrings each: a record is 1 + 7 steps
+    seven = [cutting.SubcircuitSampleCounts(s, "A", {format(k, "b"): 1 for k in range(7)}, 9) for s in range(4096)]
+    each = [cutting.SampleCoefficient(s, 0.5) for s in range(4096)]
+    calls = {
+        "runs": lambda k: talvo_core.simulate_qubo_runs(big[:8], [1, 1], 4096 - k, 0.5, 1),  # 8 steps a run
+        "terms": lambda k: cutting.reconstruct_expectation(one, [coef] * (16384 - k), ["A", "B"]),  # 2 a term
+        "records": lambda k: cutting.reconstruct_expectation(seven[:4096 - k], each[:4096 - k], ["A"]),
+    }
+    talvo_core.simulate_qubo_runs(big, [1, 1], 1, 0.5, 1)  # one element, much work
+    cutting.reconstruct_expectation(one, [coef], ["A"])
     talvo_core.run_statevector([("h", [0], [])], 3)
+    for call in calls.values():
+        call(1)
     small = tasks()
-    talvo_core.simulate_qubo_runs(big[:8], [1, 1], 4096, 0.5, 1)    # at the threshold
+    calls[sys.argv[1]](0)
     print(before, small, tasks())
 """)
 
 
 @pytest.mark.native_only  # counts threads
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
-def test_small_jobs_start_no_worker_threads():
+@pytest.mark.parametrize("at_threshold", ["runs", "terms", "records"])
+def test_small_jobs_start_no_worker_threads(at_threshold):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    out = subprocess.run([sys.executable, "-c", THREADS], capture_output=True, text=True, env=env, timeout=60)
+    out = subprocess.run([sys.executable, "-c", THREADS, at_threshold], capture_output=True, text=True, env=env,
+                         timeout=60)
     assert out.returncode == 0, out.stderr
     before, small, large = map(int, out.stdout.split())
     assert small == before < large
