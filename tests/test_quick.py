@@ -35,6 +35,7 @@ def quick(test, *strategies, examples=12):
 # Small inputs' own paths: the state from the heap, pool jobs on the caller.
 def test_small_and_large_paths():
     test_small_calls.test_statevector_result_shares_only_positive_zeros()
+    test_small_calls.test_coupling_result_shares_only_equal_site_ints()
     test_small_calls.test_statevector_both_sides_of_the_crossover(test_small_calls.MAPPED_QUBITS)
     test_small_calls.test_runs_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
     test_small_calls.test_one_run_of_many_terms_runs_on_the_caller()

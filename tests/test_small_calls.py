@@ -270,3 +270,16 @@ def test_qudit_register_on_both_sides_of_the_repeat():
         got = talvo_core.sim.QuditSimulator(2, sites).simulate()
         assert type(got) is list and len(got) == sites and got.count(0) == sites
         assert all(type(x) is int for x in got[:3] + got[-3:])
+
+
+def test_coupling_result_shares_only_equal_site_ints():
+    # Site indices that share their low bits, above the interpreter's own small ints.
+    import test_analog
+
+    sites = [1, 65, 129, 1 << 40, (1 << 40) + 64, 2**64 - 1, 2**64 - 65, 300, 364, 300]
+    couplings = [((a, b), 0.5 + k) for k, (a, b) in enumerate(zip(sites, sites[1:] + sites[:1]))]
+    errors = [((65, 129), 0.25), ((300, 364), -0.5)]
+    got = talvo_core.apply_coupling_correction(couplings, errors)
+    want = test_analog.model_coupling(couplings, errors)
+    assert [(key, bits_of(j)) for key, j in got] == [(key, bits_of(j)) for key, j in want]
+    assert all(type(key) is tuple and all(type(x) is int for x in key) for key, _ in got)
