@@ -48,8 +48,9 @@ inline constexpr std::size_t kInlineSteps = std::size_t{1} << 15;
 // Calls f(i) for every i in [0, n), where the whole job takes about `steps`
 // steps of the caller's unit (a term, an entry): on the calling thread,
 // without starting the pool, when steps < kInlineSteps or n < 2 (one
-// element gains nothing from the workers), otherwise on the pool. The outcome is the same either way: on the calling thread the
-// elements run in input order and the first failure ends the job.
+// element gains nothing from the workers), otherwise on the pool. The
+// outcome is the same either way: on the calling thread the elements run in
+// input order and the first failure ends the job.
 template <class F>
 void for_each(std::size_t n, std::size_t steps, F&& f) {
     if (n < 2 || steps < kInlineSteps) {
