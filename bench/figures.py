@@ -4,8 +4,13 @@
                                      dimod's ExactSolver and the pure-Python model
   docs/_static/statevector_time.png  run_statevector against the number of qubits:
                                      the module and qiskit-aer on one thread
+  docs/_static/statevector_small_time.png
+                                     run_statevector from 1 qubit, small circuits:
+                                     the module and the pure-Python model
 
-    pip install ".[bench,plot]" && python bench/figures.py [--quick] [--out DIR]
+    pip install ".[bench,plot]" && python bench/figures.py [--quick] [--small] [--out DIR]
+
+--small draws only the third figure.
 
 The problems and the peers' timings come from bench/spectrum.py and
 bench/statevector.py. A peer is timed only while one of its calls stays under
@@ -89,7 +94,32 @@ def statevector_points(sizes, n_gates):
     return {k: v for k, v in series.items() if v}, aer_version
 
 
-def draw(path, series, title, xlabel, note, styles):
+def small_statevector_points(sizes, gates_per_qubit):
+    """Seconds per call of run_statevector and the tests' Python model on a
+    circuit of gates_per_qubit gates a qubit (bench/small.py's circuits), best
+    of several batches taken in turn."""
+    import random
+
+    import small
+    from test_statevector import model
+
+    series = {"talvo_core": [], "pure-Python model": []}
+    model_live = True
+    for n in sizes:
+        c = small.circuit(random.Random(n), n, gates_per_qubit * n)
+        fns = [lambda: talvo_core.run_statevector(c, n), (lambda: model(c, n)) if model_live else None]
+        ours, theirs = small.best_per_call(fns, 5 if n < 12 else 3)
+        series["talvo_core"].append((n, ours))
+        line = f"small statevector {n:2d} qubits: talvo_core {_common.fmt_value(ours)}"
+        if theirs is not None:
+            series["pure-Python model"].append((n, theirs))
+            line += f", model {_common.fmt_value(theirs)} ({theirs / ours:.1f}x)"
+            model_live = theirs <= PEER_LIMIT / 3
+        print(line, file=sys.stderr)
+    return series
+
+
+def draw(path, series, title, xlabel, note, styles, caption_size=9.5, ylabel="CPU time per call (s, log scale)"):
     import matplotlib
 
     matplotlib.use("Agg")
@@ -106,7 +136,7 @@ def draw(path, series, title, xlabel, note, styles):
         ax.plot(xs, ts, label=name, marker="o", markersize=4, **styles.get(name, {}))
     ax.set_yscale("log")
     ax.set_xlabel(xlabel)
-    ax.set_ylabel("CPU time per call (s, log scale)")
+    ax.set_ylabel(ylabel)
     ax.set_xticks(sorted({x for points in series.values() for x, _ in points}))
     ax.grid(True, which="major", alpha=0.4)
     ax.grid(True, which="minor", alpha=0.15)
@@ -125,12 +155,25 @@ def main():
     parser.add_argument("--quick", action="store_true",
                         help="small sizes only, to try the script out (written to a temporary folder)")
     parser.add_argument("--out", help=f"folder for the PNGs (default {os.path.relpath(OUT, _common.ROOT)})")
+    parser.add_argument("--small", action="store_true", help="draw only the small-circuit statevector figure")
     args = parser.parse_args()
     out = args.out or (tempfile.mkdtemp(prefix="figures-") if args.quick else OUT)
+    stamp = f"{_common.machine()}; measured {datetime.date.today().isoformat()}"
+
+    per_qubit = 5
+    series = small_statevector_points(range(1, 9 if args.quick else 17), per_qubit)
+    draw(os.path.join(out, "statevector_small_time.png"), series,
+         f"run_statevector on small registers: {per_qubit} random gates per qubit", "number of qubits",
+         f"Best wall time per call of several batches, module and model in turn (bench/small.py's circuits: "
+         f"h, x, t, rz, u, cx, cz, swap). The model is the tests' pure-Python loop; it stops past "
+         f"{PEER_LIMIT / 3:g} s a call.\n{stamp}",
+         {"talvo_core": {"color": "C0"}, "pure-Python model": {"color": "C2"}}, caption_size=9,
+         ylabel="time per call (s, log scale)")
+    if args.small:
+        return
     spectrum_sizes = range(4, 13, 2) if args.quick else range(4, 21)
     qubit_sizes = range(4, 15, 2) if args.quick else range(4, 25)
     n_gates = 200
-    stamp = f"{_common.machine()}; measured {datetime.date.today().isoformat()}"
 
     series = spectrum_points(spectrum_sizes)
     draw(os.path.join(out, "spectrum_time.png"), series,

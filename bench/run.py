@@ -31,7 +31,7 @@ import time
 import _common
 import headline
 
-CASES = ["spectrum", "runs", "cutting", "statevector", "ecc", "vrp", "bisection", "stackelberg", "ising"]
+CASES = ["spectrum", "runs", "cutting", "statevector", "ecc", "vrp", "bisection", "stackelberg", "ising", "small"]
 SIMD_CASES = {"spectrum", "statevector", "ising"}
 SIMD_NAMES = ["generic", "avx2", "avx512"]
 

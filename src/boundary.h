@@ -182,6 +182,19 @@ struct Conv<T, std::enable_if_t<is_record<T>>> {
     static PyObject* to(const T& v) { return new_instance<T>(v); }
 };
 
+// An argument that must be an instance of exactly the class of record T but
+// whose contents the entry does not read: checked, never copied.
+template <class T>
+struct Checked {};
+
+template <class T>
+struct Conv<Checked<T>, std::enable_if_t<is_record<T>>> {
+    static Checked<T> from(PyObject* o) {
+        if (Py_TYPE(o) != TypeSlot<T>::type) raise_cannot_convert(o, TypeSlot<T>::name);
+        return {};
+    }
+};
+
 template <class T>
 T from_py(PyObject* o) {
     return Conv<T>::from(o);

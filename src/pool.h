@@ -40,6 +40,26 @@ void for_each(std::size_t n, F&& f) {
     run(n, [](void* ctx, std::size_t i) { (*static_cast<Fn*>(ctx))(i); }, const_cast<void*>(static_cast<const void*>(&f)));
 }
 
+// Jobs of fewer steps than this run on the calling thread: waking the workers
+// and waiting for the last of them costs tens of microseconds, more than
+// such a job takes on one thread.
+inline constexpr std::size_t kInlineSteps = std::size_t{1} << 15;
+
+// Calls f(i) for every i in [0, n), where the whole job takes about `steps`
+// steps of the caller's unit (a term, an entry): on the calling thread,
+// without starting the pool, when steps < kInlineSteps or n < 2 (one
+// element gains nothing from the workers), otherwise on the pool. The
+// outcome is the same either way: on the calling thread the elements run in
+// input order and the first failure ends the job.
+template <class F>
+void for_each(std::size_t n, std::size_t steps, F&& f) {
+    if (n < 2 || steps < kInlineSteps) {
+        for (std::size_t i = 0; i < n; ++i) f(i);
+        return;
+    }
+    for_each(n, std::forward<F>(f));
+}
+
 // The results f(0), ..., f(n - 1), computed on the pool, in input order.
 template <class T, class F>
 std::vector<T> map(std::size_t n, F&& f) {

@@ -3,10 +3,12 @@ run before the rest of the suite (conftest.py puts this file first), so that a
 fault in any kernel fails a test within seconds of the start. The full runs of
 the same comparisons, with many more examples, follow in their own files."""
 import math
+import os
 import shutil
 import tempfile
 from pathlib import Path
 
+import pytest
 from hypothesis import Phase, given, settings, strategies as st
 
 import test_analog
@@ -21,6 +23,7 @@ import test_ising
 import test_pickle
 import test_runs
 import test_simd
+import test_small_calls
 import test_spectrum
 import test_stackelberg
 import test_statevector
@@ -69,6 +72,26 @@ def test_sweep_example_functions():
     module = test_example.importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     test_example.test_sweep_threshold_serially(module)
+
+
+# Small inputs' own paths: the state from the heap, pool jobs on the caller.
+def test_small_and_large_paths():
+    test_small_calls.test_statevector_result_shares_only_positive_zeros()
+    test_small_calls.test_coupling_result_shares_only_equal_site_ints()
+    test_small_calls.test_statevector_both_sides_of_the_crossover(test_small_calls.MAPPED_QUBITS)
+    test_small_calls.test_runs_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
+    test_small_calls.test_one_run_of_many_terms_runs_on_the_caller()
+    test_small_calls.test_reconstruction_terms_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS)
+    test_small_calls.test_reconstruction_records_both_sides_of_the_threshold(test_small_calls.INLINE_STEPS // 8)
+    for entry in ("statevector", "runs", "reconstruct"):
+        test_small_calls.test_collector_state_is_kept_on_both_paths(entry)
+
+
+@pytest.mark.native_only  # counts threads
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+def test_small_jobs_start_no_threads():
+    for at_threshold in ("runs", "terms", "records"):
+        test_small_calls.test_small_jobs_start_no_worker_threads(at_threshold)
 
 
 # Exhaustive QUBO and Ising scans, and the key sort behind the spectrum.

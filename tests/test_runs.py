@@ -231,7 +231,7 @@ def test_cpu_quota_limits_the_workers(tmp_path):
     fake = tmp_path / "quota"
     fake.write_text(found[1])
     script = (f"mount --bind {fake} {found[0]} || exit 77; exec {sys.executable} -W ignore -c "
-              "'import os, talvo_core; talvo_core.simulate_qubo_runs([], [1], 4, 0.5, 1); "
+              "'import os, talvo_core; talvo_core.simulate_qubo_runs([], [1], 1 << 16, 0.5, 1); "
               "print(len(os.listdir(\"/proc/self/task\")))'")
     proc = subprocess.run(["unshare", "-m", "sh", "-c", script], capture_output=True, text=True, timeout=60)
     if proc.returncode == 77 or proc.stderr.startswith("unshare:"):  # unshare or mount refused

@@ -73,10 +73,11 @@ def matrix(name, ps):
     raise Invalid(f"'{name}' is not a single-qubit gate")
 
 
-def model(instructions, n):
+def model(instructions, n, zero_start=False):
     size = 1 << n
     amp = [(0.0, 0.0)] * size
-    amp[0] = (1.0, 0.0)
+    if not zero_start:
+        amp[0] = (1.0, 0.0)
     for name, qs, ps in instructions:
         if not qs:
             index_fault(0, 0)

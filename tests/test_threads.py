@@ -105,7 +105,7 @@ WORKER_MASKS = textwrap.dedent("""
     import os, signal, talvo_core
     signal.pthread_sigmask(signal.SIG_SETMASK, [])  # whatever mask the parent passed on
     before = signal.pthread_sigmask(signal.SIG_BLOCK, [])
-    talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [1, 0], 8, 0.5, 3)
+    talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [1, 0], 1 << 16, 0.5, 3)  # enough work for the pool
     after = signal.pthread_sigmask(signal.SIG_BLOCK, [])
     workers = []
     for tid in os.listdir("/proc/self/task"):

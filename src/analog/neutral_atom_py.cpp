@@ -41,7 +41,7 @@ py::Member& member_NeutralAtomCompiler() {
                                    return to_py(analog::map_to_spatial_geometry(graph.value.variables.size()));
                                }),
                     py::method("generate_rydberg_controls", "",
-                               [](const NeutralAtomCompiler&, Arg<sim::LogicalGraph, "graph">,  // checked, not read
+                               [](const NeutralAtomCompiler&, Arg<py::Checked<sim::LogicalGraph>, "graph">,
                                   Arg<std::vector<SpatialCoordinates>, "coords"> coords) -> PyObject* {
                                    return to_py(analog::generate_rydberg_controls(std::move(coords.value)));
                                })},

@@ -230,15 +230,21 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
         }
     }
 
-    // On the pool: first the expectation of every record in use, walking the
+    // On the pool (or the calling thread, for little work: the step counts
+    // are records plus their bitstrings, and labels per term): first the
+    // expectation of every record in use, walking the
     // records in list order (the order they sit in memory), then one term per
     // coefficient from those. A record's expectation is the same whichever
     // term reads it. A zero-shot record fails the term that meets it; the
     // pool reports the lowest failing term, so the error named is that of the
     // first such sample in coefficient order and, within it, of the first
     // such label in list order.
+    std::size_t entries = 0;  // histogram entries to sum
+    for (std::size_t r = 0; r < counts.size(); ++r) {
+        if (needed[r] != kUnused) entries += counts[r]->counts.size();
+    }
     std::vector<double> expectation(counts.size());
-    pool::for_each(counts.size(), [&](std::size_t r) {
+    pool::for_each(counts.size(), counts.size() + entries, [&](std::size_t r) {
         if (needed[r] == kUnused) return;
         const SampleCounts& c = *counts[r];
         if (c.shots == 0) {
@@ -255,7 +261,8 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
     const std::size_t batch = std::max<std::size_t>(1, (std::size_t{1} << 22) / n_labels);
     for (std::size_t first = 0; first < coefficients.size(); first += batch) {
         poll_interrupt();
-        pool::for_each(std::min(batch, coefficients.size() - first), [&](std::size_t k) {
+        const std::size_t count = std::min(batch, coefficients.size() - first);
+        pool::for_each(count, count * n_labels, [&](std::size_t k) {
             const std::size_t s = first + k;
             double product = 1.0;
             for (std::size_t l = 0; l < n_labels; ++l) {

@@ -1,4 +1,7 @@
 // Python bindings of the hardware delta corrections.
+#include <array>
+#include <utility>
+
 #include "delta/delta.h"
 #include "types_py.h"
 
@@ -6,6 +9,39 @@ namespace talvo::bind {
 
 using py::Arg;
 using py::to_py;
+
+namespace {
+
+// The corrected couplings as ((site_i, site_j), J) tuples. A site usually
+// takes part in several couplings: the int of a recent site index is made
+// once and shared (ints are immutable), as a loop that puts the caller's key
+// tuples into its result shares them.
+PyObject* coupling_list(const delta::PairValues& values) {
+    py::Ref list = py::own(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    std::array<std::pair<std::uint64_t, py::Ref>, 64> recent;  // by the index's low bits
+    auto site = [&](std::uint64_t v) {
+        auto& [index, obj] = recent[v & 63];
+        if (!obj || index != v) {
+            obj = py::own(PyLong_FromUnsignedLongLong(v));
+            index = v;
+        }
+        return Py_NewRef(obj.get());
+    };
+    for (std::size_t k = 0; k < values.size(); ++k) {
+        if ((k & 0xFFFF) == 0xFFFF) py::raise_pending_signal();  // a long list notices Ctrl-C
+        py::Ref key = py::own(PyTuple_New(2));
+        PyTuple_SetItem(key.get(), 0, site(values[k].i));
+        PyTuple_SetItem(key.get(), 1, site(values[k].j));
+        py::Ref weight = py::own(PyFloat_FromDouble(values[k].w));
+        PyObject* item = py::check(PyTuple_New(2));
+        PyTuple_SetItem(item, 0, key.release());
+        PyTuple_SetItem(item, 1, weight.release());
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), item);
+    }
+    return list.release();
+}
+
+}  // namespace
 
 py::Member& member_apply_detuning_correction() {
     static py::Function f(
@@ -35,7 +71,7 @@ py::Member& member_apply_coupling_correction() {
         "* `couplings` - ((site_i, site_j), J) pairs.\n"
         "* `errors` - ((site_i, site_j), fractional_error) pairs.",
         [](Arg<QuboTerms, "couplings"> couplings, Arg<QuboTerms, "errors"> errors) -> PyObject* {
-            return to_py(delta::apply_coupling_correction(couplings.value, errors.value));
+            return coupling_list(delta::apply_coupling_correction(couplings.value, errors.value));
         });
     return f;
 }

@@ -48,12 +48,13 @@ NoisyRuns simulate_qubo_runs(const QuboTerms& terms, const std::vector<std::uint
     // way whichever run would meet it.
     check_qubo_indices(terms, n);
     // The energies go to the pool in batches of about four million term
-    // steps, a few milliseconds each, with a poll for Ctrl-C before each.
+    // steps, a few milliseconds each, with a poll for Ctrl-C before each; a
+    // batch of few term steps runs on the calling thread.
     const std::size_t batch = std::max<std::size_t>(1, (std::size_t{1} << 22) / std::max<std::size_t>(1, terms.size()));
     for (std::size_t first = 0; first < out.n_runs; first += batch) {
         poll_interrupt();
         const std::size_t count = std::min(batch, out.n_runs - first);
-        pool::for_each(count, [&](std::size_t k) {
+        pool::for_each(count, count * std::max<std::size_t>(1, terms.size()), [&](std::size_t k) {
             out.energies[first + k] = qubo_energy(terms, out.run(first + k), -0.0);
         });
     }

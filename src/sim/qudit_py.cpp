@@ -10,9 +10,16 @@ py::Member& member_QuditSimulator() {
         .methods = {py::method("simulate", "", [](const sim::QuditSimulator& self) -> PyObject* {
               sim::check_qudit_capacity(self);
               check_allocation(self.num_sites, py::estimate::kSlot);
+              py::Ref zero = py::own(PyLong_FromLong(0));
+              if (self.num_sites < 0xFFFFF) {
+                  // Short enough to need no look for Ctrl-C: [0] * num_sites,
+                  // the list repeated in one step.
+                  py::Ref one = py::own(PyList_New(1));
+                  PyList_SetItem(one.get(), 0, Py_NewRef(zero.get()));
+                  return py::check(PySequence_Repeat(one.get(), static_cast<Py_ssize_t>(self.num_sites)));
+              }
               // One zero per site, straight into the result list.
               py::Ref list = py::own(PyList_New(static_cast<Py_ssize_t>(self.num_sites)));
-              py::Ref zero = py::own(PyLong_FromLong(0));
               for (std::uint64_t i = 0; i < self.num_sites; ++i) {
                   if ((i & 0xFFFFF) == 0xFFFFF) py::raise_pending_signal();
                   PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Py_NewRef(zero.get()));

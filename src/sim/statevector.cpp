@@ -122,7 +122,16 @@ std::vector<GateOp> compile_circuit(const std::vector<Instruction>& instructions
     return ops;
 }
 
-StateBuffer::StateBuffer(unsigned n) : buffer_(std::size_t{2} << n) { buffer_[0] = 1.0; }
+StateBuffer::StateBuffer(unsigned n, bool mapped) : size_(std::size_t{1} << n) {
+    if (mapped) {
+        large_ = std::make_unique<LargeBuffer<double>>(2 * size_);
+        data_ = large_->data();
+    } else {
+        small_.resize(2 * size_);
+        data_ = small_.data();
+    }
+    data_[0] = 1.0;
+}
 
 // ---------------------------------------------------------------------------
 // Kernels. A gate is applied to a "view": 2^(L+k) amplitudes made of 2^k

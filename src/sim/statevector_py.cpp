@@ -1,4 +1,6 @@
 // Python binding of the dense statevector simulator.
+#include <bit>
+
 #include "sim/statevector.h"
 #include "types_py.h"
 
@@ -21,13 +23,21 @@ private:
     int was_enabled_;
 };
 
-// The amplitudes as a list of (real, imag) tuples, built in one pass.
+// The amplitudes as a list of (real, imag) tuples, built in one pass. The
+// amplitudes that are exactly (+0.0, +0.0), most of a sparse state, share one
+// tuple, as the calling package's [(0.0, 0.0)] * size does.
 PyObject* amplitude_list(const sim::StateBuffer& state) {
     CollectorPause pause;
     const double* amp = state.data();
     const auto size = static_cast<Py_ssize_t>(state.size());
     py::Ref list = py::own(PyList_New(size));
+    py::Ref zero;
     for (Py_ssize_t i = 0; i < size; ++i) {
+        if (std::bit_cast<std::uint64_t>(amp[2 * i]) == 0 && std::bit_cast<std::uint64_t>(amp[2 * i + 1]) == 0) {
+            if (!zero) zero = py::own(Py_BuildValue("(dd)", 0.0, 0.0));
+            PyList_SetItem(list.get(), i, Py_NewRef(zero.get()));
+            continue;
+        }
         PyObject* re = py::check(PyFloat_FromDouble(amp[2 * i]));
         PyObject* im = PyFloat_FromDouble(amp[2 * i + 1]);
         // GCOVR_EXCL_START: a float or a pair fails only when memory runs out,

@@ -4,6 +4,7 @@
 // amplitude sees the same arithmetic in the same order either way, so every
 // grouping must give the same bits, on every offered instruction set; the
 // Python suite compares the shipped grouping with its model.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -67,6 +68,31 @@ void check_groupings(std::mt19937_64& rng) {
     }
 }
 
+// The state's memory, heap or mapping, changes nothing: the same circuit
+// gives the same bits from either at the sizes around the crossover, and by
+// default the mapping is taken from kMappedStateQubits on.
+void check_memories(std::mt19937_64& rng) {
+    using talvo::sim::kMappedStateQubits;
+    for (unsigned n : {kMappedStateQubits - 1, kMappedStateQubits, kMappedStateQubits + 1}) {
+        const auto ops = compile_circuit(random_circuit(rng, n, 12), n);
+        std::vector<std::uint64_t> got[2];
+        for (bool mapped : {false, true}) {
+            StateBuffer state(n, mapped);
+            CHECK(state.mapped() == mapped);
+            apply_circuit(state.data(), n, ops);
+            got[mapped].resize(2 * state.size());
+            std::memcpy(got[mapped].data(), state.data(), got[mapped].size() * sizeof(double));
+        }
+        CHECK(got[0] == got[1]);
+    }
+    for (unsigned n = 0; n <= kMappedStateQubits + 1; ++n) {
+        StateBuffer state(n);
+        CHECK(state.mapped() == (n >= kMappedStateQubits));
+        CHECK(state.size() == (std::size_t{1} << n));
+        CHECK(state.data()[0] == 1.0 && !std::signbit(state.data()[1]));
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -74,6 +100,7 @@ int main() {
         if (!talvo::simd::select(set).empty()) continue;  // not offered here
         std::mt19937_64 rng(23);
         check_groupings(rng);
+        check_memories(rng);
         std::printf("statevector_test: %s checked\n", set);
     }
     return talvo::testing::finish("statevector_test");
