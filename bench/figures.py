@@ -142,7 +142,7 @@ def draw(path, series, title, xlabel, note, styles, caption_size=9.5, ylabel="CP
     ax.grid(True, which="minor", alpha=0.15)
     ax.legend(fontsize=10)
     ax.set_title(title, fontsize=12)
-    fig.text(0.01, 0.01, caption, fontsize=9.5, color="0.25", va="bottom")
+    fig.text(0.01, 0.01, caption, fontsize=caption_size, color="0.25", va="bottom")
     fig.tight_layout(rect=(0, (0.19 * rows + 0.1) / (4.6 + 0.19 * rows), 1, 1))
     os.makedirs(os.path.dirname(path), exist_ok=True)
     fig.savefig(path)
