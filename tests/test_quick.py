@@ -17,6 +17,7 @@ import test_simd
 import test_spectrum
 import test_stackelberg
 import test_statevector
+import test_threads
 import test_vrp
 
 
@@ -130,3 +131,11 @@ def test_analog_examples():
     test_analog.test_grid_placement()
     test_analog.test_rydberg_controls()
     test_analog.test_correction_examples()
+
+
+# Calls at once: borrows refused only on their own thread, the collector left
+# as found.
+def test_threads_borrows_and_collector():
+    test_ising.test_reentrant_conversion_meets_borrow_flags()
+    test_threads.test_a_setter_on_another_thread_is_no_conflict()
+    test_threads.test_overlapping_calls_leave_the_collector_as_they_found_it()
