@@ -12,6 +12,7 @@ import sys
 import sysconfig
 import textwrap
 import threading
+import time
 
 import pytest
 
@@ -262,6 +263,95 @@ def test_overlapping_calls_leave_the_collector_as_they_found_it():
             switcher.join()
     finally:
         (gc.enable if was else gc.disable)()
+
+
+def test_run_statevector_builds_its_result_without_a_collection():
+    """The collector, on before the call, runs no collection while the
+    amplitudes are made, and is on again afterwards."""
+    collections = []
+
+    def note(phase, info):
+        if phase == "start":
+            collections.append(info["generation"])
+
+    was = gc.isenabled()
+    gc.enable()
+    gc.collect()
+    gc.callbacks.append(note)
+    try:
+        amplitudes = talvo_core.run_statevector([], 14)  # 16384 new tuples
+        during = len(collections)  # before anything else is allocated
+        assert during == 0 and gc.isenabled()
+        gc.collect()
+        assert collections == [2]  # the callback sees collections when there are some
+    finally:
+        gc.callbacks.remove(note)
+        (gc.enable if was else gc.disable)()
+    assert len(amplitudes) == 16384
+
+
+@pytest.mark.skipif(FREE_THREADED, reason="an interpreter with the GIL")
+def test_no_call_releases_the_gil():
+    """With the GIL, no other Python thread runs while a call runs, also while
+    the call polls for Ctrl-C. The other thread here gives the GIL up after
+    every step and the switch interval is long, so this thread keeps it except
+    where it lets it go itself: the count must not move across a call."""
+    count = [0]
+    stop = threading.Event()
+
+    def counter():
+        while not stop.is_set():
+            count[0] += 1
+            time.sleep(0)
+
+    q = [((i % 17, (i * 5) % 17), 0.5) for i in range(200)]
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000)
+    t = threading.Thread(target=counter)
+    moved = []
+    try:
+        t.start()
+        while count[0] == 0:
+            time.sleep(0.001)
+        for _ in range(3):
+            before = count[0]
+            talvo_core.qubo_energy_spectrum(q, 17)  # polls many times
+            moved.append(count[0] - before)
+    finally:
+        stop.set()
+        t.join()
+        sys.setswitchinterval(interval)
+    assert moved == [0, 0, 0]
+
+
+# In a fresh interpreter, so that neither class exists yet: threads raising
+# the module's first PanicException and first SizeViolation at once all get
+# one class of each.
+FIRST_ERRORS = textwrap.dedent("""
+    import threading, talvo_core
+    barrier, kinds = threading.Barrier(8), []
+    def first(k):
+        barrier.wait()
+        try:
+            if k % 2:
+                talvo_core.simulate_qubo_runs([((0, 5), 1.0)], [0], 1, 0.0, 0)
+            else:
+                talvo_core.qubo_energy_spectrum([], 21)
+        except BaseException as e:
+            kinds.append((k % 2, id(type(e)), type(e).__name__))
+    threads = [threading.Thread(target=first, args=(k,)) for k in range(8)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    print(len(kinds), sorted(set(kinds))[0][2], sorted(set(kinds))[-1][2], len(set(kinds)))
+""")
+
+
+def test_first_errors_from_many_threads_share_one_class():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    out = subprocess.run([sys.executable, "-c", FIRST_ERRORS], capture_output=True, text=True, env=env, timeout=60)
+    assert out.stdout.split() == ["8", "SizeViolation", "PanicException", "2"], out.stdout + out.stderr
 
 
 # Ctrl-C while worker threads run long calls: the main thread's own call ends
