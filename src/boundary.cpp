@@ -50,6 +50,12 @@ Borrow::Borrow(const BorrowFlag& f, bool exclusive) : flag_(&f), exclusive_(excl
 
 Borrow::~Borrow() { t_borrows = below_; }
 
+void Borrow::check_shared(const BorrowFlag& f) {
+    for (const Borrow* b = t_borrows; b; b = b->below_) {
+        if (b->flag_ == &f && b->exclusive_) raise(PyExc_RuntimeError, messages::kAlreadyMutablyBorrowed);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Scalar conversions.
 
@@ -198,12 +204,6 @@ static PyObject* panic_class() {
     return made ? keep_first(cls, made) : nullptr;
 }
 
-// On an interpreter without the GIL, a thread that runs native code without
-// ever detaching from the interpreter holds up every stop-the-world pause (a
-// garbage collection started by another thread, say) until its call returns.
-// There each poll detaches for an instant, so a pending pause can happen.
-static std::atomic<bool> g_detach_at_polls{false};
-
 bool gil_disabled() {
 #ifdef Py_GIL_DISABLED
     return true;
@@ -221,10 +221,13 @@ bool gil_disabled() {
 #endif
 }
 
-void detach_at_polls(bool on) { g_detach_at_polls.store(on, std::memory_order_relaxed); }
-
 void raise_pending_signal() {
-    if (g_detach_at_polls.load(std::memory_order_relaxed)) PyEval_RestoreThread(PyEval_SaveThread());
+    // On an interpreter without the GIL, a thread that runs native code
+    // without ever detaching from the interpreter holds up every
+    // stop-the-world pause (a garbage collection started by another thread,
+    // say) until its call returns: there each poll detaches for an instant,
+    // so a pending pause can happen.
+    if (calls_at_once.load(std::memory_order_relaxed)) PyEval_RestoreThread(PyEval_SaveThread());
     // Only the main thread handles signals: on any other thread this reports
     // nothing, and a Ctrl-C waits for the main thread.
     if (PyErr_CheckSignals() < 0) throw_error();

@@ -14,6 +14,7 @@
 #include <Python.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -100,10 +101,37 @@ struct BorrowFlag {
     std::mutex lock;  // held only to copy the record (or one field) out or in
 };
 
+// Whether calls may run at once: set at import, true on an interpreter
+// without the GIL. With the GIL, which every call keeps from start to end,
+// the interpreter lock already keeps the copies apart and the instances'
+// own locks are left alone.
+inline std::atomic<bool> calls_at_once{false};
+
+// Holds an instance's lock, when calls may run at once.
+class RecordLock {
+public:
+    explicit RecordLock(BorrowFlag& f) : lock_(calls_at_once.load(std::memory_order_relaxed) ? &f.lock : nullptr) {
+        if (lock_) lock_->lock();
+    }
+    ~RecordLock() {
+        if (lock_) lock_->unlock();
+    }
+    RecordLock(const RecordLock&) = delete;
+    RecordLock& operator=(const RecordLock&) = delete;
+
+private:
+    std::mutex* lock_;
+};
+
 class Borrow {
 public:
     Borrow(const Borrow&) = delete;
     Borrow& operator=(const Borrow&) = delete;
+
+    // Refuses shared access as a SharedBorrow would, without taking it: for
+    // a copy that runs no Python code, so nothing can ask for access while
+    // it lasts.
+    static void check_shared(const BorrowFlag& f);
 
 protected:
     Borrow(const BorrowFlag& f, bool exclusive);
@@ -145,10 +173,10 @@ Instance<T>* instance_of(PyObject* o) {
     return reinterpret_cast<Instance<T>*>(o);
 }
 
-// A copy of the record, taken under the instance's lock.
+// A copy of the record, taken under the instance's lock (RecordLock).
 template <class T>
 T snapshot(Instance<T>* inst) {
-    std::lock_guard<std::mutex> hold(inst->borrow.lock);
+    RecordLock hold(inst->borrow);
     return inst->value;
 }
 
@@ -163,7 +191,7 @@ struct member_class<V C::*> {
 // A copy of field M of the record, taken under the instance's lock.
 template <auto M>
 typename member_class<decltype(M)>::value snapshot_field(Instance<typename member_class<decltype(M)>::type>* inst) {
-    std::lock_guard<std::mutex> hold(inst->borrow.lock);
+    RecordLock hold(inst->borrow);
     return inst->value.*M;
 }
 
@@ -172,7 +200,7 @@ typename member_class<decltype(M)>::value snapshot_field(Instance<typename membe
 template <auto M>
 void swap_field(Instance<typename member_class<decltype(M)>::type>* inst, typename member_class<decltype(M)>::value& v) {
     using std::swap;
-    std::lock_guard<std::mutex> hold(inst->borrow.lock);
+    RecordLock hold(inst->borrow);
     swap(inst->value.*M, v);
 }
 
@@ -220,7 +248,7 @@ struct Conv<T, std::enable_if_t<is_record<T>>> {
     static T from(PyObject* o) {
         if (Py_TYPE(o) != TypeSlot<T>::type) raise_cannot_convert(o, TypeSlot<T>::name);
         auto* inst = instance_of<T>(o);
-        SharedBorrow b(inst->borrow);
+        Borrow::check_shared(inst->borrow);
         return snapshot(inst);
     }
     static PyObject* to(const T& v) { return new_instance<T>(v); }
@@ -610,11 +638,10 @@ T convert_attribute(PyObject* value, const char* name) {
 // The interrupt hook of the kernels: throws PyError when a signal handler
 // (Ctrl-C) raised. Called on a thread attached to the interpreter (the one
 // that holds the GIL, on an interpreter with one), never on a pool worker.
-// With detach_at_polls(true) each call first detaches for an instant.
+// When calls may run at once, each call first detaches for an instant.
 void raise_pending_signal();
-void detach_at_polls(bool on);
-// Whether the interpreter runs without the GIL (a free-threaded build with
-// the GIL off).
+// Whether the interpreter runs without the GIL: always for a build for
+// free-threaded interpreters, else asked of the interpreter.
 bool gil_disabled();
 
 void set_panic(const std::string& message);

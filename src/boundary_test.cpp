@@ -144,10 +144,11 @@ void check_borrows_across_threads() {
     }
     CHECK(refusal([&] { py::ExclusiveBorrow b(inst->borrow); }).empty());  // all given back
 
-    // Other threads, while this one holds exclusive access: they are never
-    // refused (a refusal would call the interpreter from a thread not
-    // attached to it, and crash), readers always copy a whole value, and
-    // writers replace it whole.
+    // Other threads, as on an interpreter without the GIL, while this one
+    // holds exclusive access: they are never refused (a refusal would call
+    // the interpreter from a thread not attached to it, and crash), readers
+    // always copy a whole value, and writers replace it whole.
+    py::calls_at_once.store(true);
     py::ExclusiveBorrow held(inst->borrow);
     std::atomic<int> torn{0};
     std::atomic<bool> stop{false};

@@ -140,7 +140,7 @@ PyMODINIT_FUNC PyInit_talvo_core() {
         PyErr_SetString(PyExc_ImportError, simd_error.c_str());
         return nullptr;
     }
-    talvo::py::detach_at_polls(talvo::py::gil_disabled());
+    talvo::py::calls_at_once.store(talvo::py::gil_disabled(), std::memory_order_relaxed);
     talvo::interrupt_hook.store(&talvo::py::raise_pending_signal, std::memory_order_release);
     PyObject* module = PyModule_Create(&module_def);
     if (!module) return nullptr;

@@ -92,6 +92,7 @@ def test_argument_binding():
 def test_threads_borrows_collector_and_gil():
     test_ising.test_reentrant_conversion_meets_borrow_flags()
     test_threads.test_a_setter_on_another_thread_is_no_conflict()
+    test_threads.test_reentrant_record_conversion_is_refused()
     test_threads.test_overlapping_calls_leave_the_collector_as_they_found_it()
     test_threads.test_run_statevector_builds_its_result_without_a_collection()
     if not test_threads.FREE_THREADED:

@@ -230,6 +230,26 @@ def test_a_setter_on_another_thread_is_no_conflict():
     assert graph_value(g) == graph_value(sim.LogicalGraph(variables(1), interactions(1)))
 
 
+def test_reentrant_record_conversion_is_refused():
+    """A conversion hook of a setter that passes the instance being written as
+    an argument (its record copied) is refused on that thread, and the write
+    does not happen; the same hook passing another instance works."""
+    inter, other = sim.Interaction("a", "b", 1.0), sim.Interaction("c", "d", 3.0)
+
+    class Passes:
+        def __init__(self, which):
+            self.which = which
+
+        def __float__(self):
+            return sim.LogicalGraph([], [self.which]).interactions[0].weight
+
+    with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+        inter.weight = Passes(inter)
+    assert inter.weight == 1.0
+    inter.weight = Passes(other)
+    assert inter.weight == 3.0
+
+
 def test_overlapping_calls_leave_the_collector_as_they_found_it():
     """run_statevector pauses the collector while it builds its result; calls
     overlapping on several threads leave it as they found it, on or off, and
