@@ -104,7 +104,8 @@ struct BorrowFlag {
 // Whether calls may run at once: set at import, true on an interpreter
 // without the GIL. With the GIL, which every call keeps from start to end,
 // the interpreter lock already keeps the copies apart and the instances'
-// own locks are left alone.
+// own locks are left alone; without it, each poll for Ctrl-C also detaches
+// from the interpreter for an instant (raise_pending_signal).
 inline std::atomic<bool> calls_at_once{false};
 
 // Holds an instance's lock, when calls may run at once.
