@@ -1,6 +1,7 @@
 #include "boundary.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 namespace talvo::py {
@@ -35,14 +36,25 @@ void raise_cannot_convert(PyObject* o, const char* target) {
     raise_type_error(messages::cannot_convert(type_name(o), target));
 }
 
-SharedBorrow::SharedBorrow(BorrowFlag& f) : f_(f) {
-    if (f_.state < 0) raise(PyExc_RuntimeError, messages::kAlreadyMutablyBorrowed);
-    ++f_.state;
+// The borrows this thread holds, newest first: each is an object on this
+// thread's stack, linked to the one taken before it.
+static thread_local const Borrow* t_borrows = nullptr;
+
+Borrow::Borrow(const BorrowFlag& f, bool exclusive) : flag_(&f), exclusive_(exclusive), below_(t_borrows) {
+    for (const Borrow* b = t_borrows; b; b = b->below_) {
+        if (b->flag_ != &f) continue;
+        if (exclusive) raise(PyExc_RuntimeError, messages::kAlreadyBorrowed);
+        if (b->exclusive_) raise(PyExc_RuntimeError, messages::kAlreadyMutablyBorrowed);
+    }
+    t_borrows = this;
 }
 
-ExclusiveBorrow::ExclusiveBorrow(BorrowFlag& f) : f_(f) {
-    if (f_.state != 0) raise(PyExc_RuntimeError, messages::kAlreadyBorrowed);
-    f_.state = -1;
+Borrow::~Borrow() { t_borrows = below_; }
+
+void Borrow::check_shared(const BorrowFlag& f) {
+    for (const Borrow* b = t_borrows; b; b = b->below_) {
+        if (b->flag_ == &f && b->exclusive_) raise(PyExc_RuntimeError, messages::kAlreadyMutablyBorrowed);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -173,18 +185,54 @@ void rethrow_for_argument(const char* name) {
 // ---------------------------------------------------------------------------
 // The module's own errors.
 
+// Keeps `made` (a new reference) in `slot` for the rest of the process,
+// unless another thread has kept one first: then `made` is dropped and that
+// one is used. Every thread therefore uses the same object from the start.
+static PyObject* keep_first(std::atomic<PyObject*>& slot, PyObject* made) {
+    PyObject* kept = nullptr;
+    if (slot.compare_exchange_strong(kept, made, std::memory_order_acq_rel, std::memory_order_acquire)) return made;
+    Py_DECREF(made);  // GCOVR_EXCL_LINE: only when threads race to make it without the GIL
+    return kept;      // GCOVR_EXCL_LINE
+}
+
 static PyObject* panic_class() {
-    static PyObject* cls = nullptr;
-    if (!cls) {
-        cls = PyErr_NewExceptionWithDoc("talvo_core.PanicException",
-                                        "An internal fault ended a call of talvo_core.\n\n"
-                                        "Derived from BaseException, so `except Exception` does not catch it.",
-                                        PyExc_BaseException, nullptr);
+    static std::atomic<PyObject*> cls{nullptr};
+    if (PyObject* kept = cls.load(std::memory_order_acquire)) return kept;
+    PyObject* made = PyErr_NewExceptionWithDoc("talvo_core.PanicException",
+                                               "An internal fault ended a call of talvo_core.\n\n"
+                                               "Derived from BaseException, so `except Exception` does not catch it.",
+                                               PyExc_BaseException, nullptr);
+    return made ? keep_first(cls, made) : nullptr;
+}
+
+bool gil_disabled() {
+#ifdef Py_GIL_DISABLED
+    return true;
+#else
+    PyObject* is_enabled = PySys_GetObject("_is_gil_enabled");  // borrowed; absent before 3.13
+    if (!is_enabled) return false;
+    // GCOVR_EXCL_START: CPython 3.13 and later (the suite checks it there)
+    PyObject* answer = PyObject_CallNoArgs(is_enabled);
+    if (!answer) {
+        PyErr_Clear();
+        return false;
     }
-    return cls;
+    const bool off = answer == Py_False;
+    Py_DECREF(answer);
+    return off;
+    // GCOVR_EXCL_STOP
+#endif
 }
 
 void raise_pending_signal() {
+    // On an interpreter without the GIL, a thread that runs native code
+    // without ever detaching from the interpreter holds up every
+    // stop-the-world pause (a garbage collection started by another thread,
+    // say) until its call returns: there each poll detaches for an instant,
+    // so a pending pause can happen.
+    if (calls_at_once.load(std::memory_order_relaxed)) PyEval_RestoreThread(PyEval_SaveThread());
+    // Only the main thread handles signals: on any other thread this reports
+    // nothing, and a Ctrl-C waits for the main thread.
     if (PyErr_CheckSignals() < 0) throw_error();
 }
 
@@ -209,16 +257,15 @@ void set_panic(const std::string& message) {
 // the same name, so that the size message still reaches the user. Created once
 // per process; not a module attribute, as the member list is fixed.
 static PyObject* fallback_size_class() {
-    static PyObject* cls = nullptr;
-    if (!cls) {
-        cls = PyErr_NewExceptionWithDoc("talvo_core.SizeViolation",
-                                        "An input beyond a size limit of talvo_core, raised when "
-                                        "talvo.exceptions.SizeViolation cannot be imported.\n\n"
-                                        "str() is the whole size message; a note says why the class is "
-                                        "this one, and __context__ is the import failure.",
-                                        PyExc_Exception, nullptr);
-    }
-    return cls;
+    static std::atomic<PyObject*> cls{nullptr};
+    if (PyObject* kept = cls.load(std::memory_order_acquire)) return kept;
+    PyObject* made = PyErr_NewExceptionWithDoc("talvo_core.SizeViolation",
+                                               "An input beyond a size limit of talvo_core, raised when "
+                                               "talvo.exceptions.SizeViolation cannot be imported.\n\n"
+                                               "str() is the whole size message; a note says why the class is "
+                                               "this one, and __context__ is the import failure.",
+                                               PyExc_Exception, nullptr);
+    return made ? keep_first(cls, made) : nullptr;
 }
 
 // The one-line note saying why the stand-in was raised: `talvo` missing
@@ -283,8 +330,10 @@ static void raise_fallback_size_violation(const std::string& message) {
 void set_size_violation(const std::string& message) {
     // The class is looked up on every raise until it is found, so that a
     // calling package installed later in the process is still used; once
-    // found it is kept for the rest of the process.
-    static PyObject* cls = nullptr;
+    // found it is kept for the rest of the process (by the first thread to
+    // find it, when several look at once).
+    static std::atomic<PyObject*> kept{nullptr};
+    PyObject* cls = kept.load(std::memory_order_acquire);
     if (!cls) {
         PyObject* mod = PyImport_ImportModule("talvo.exceptions");
         PyObject* attr = mod ? PyObject_GetAttrString(mod, "SizeViolation") : nullptr;
@@ -301,7 +350,7 @@ void set_size_violation(const std::string& message) {
             PyErr_SetString(PyExc_TypeError, msg.c_str());
             return;
         }
-        cls = attr;  // kept for the rest of the process
+        cls = keep_first(kept, attr);
     }
     int is_exc = PyObject_IsSubclass(cls, PyExc_BaseException);
     if (is_exc < 0) return;

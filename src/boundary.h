@@ -14,9 +14,11 @@
 #include <Python.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -82,34 +84,74 @@ std::string type_name(PyObject* o);
 [[noreturn]] void raise_cannot_convert(PyObject* o, const char* target);
 
 // ---------------------------------------------------------------------------
-// Borrow flags: methods and getters take shared access to an instance,
-// setters exclusive access. Only a conversion hook re-entering the same
-// object can ever meet a conflict.
+// Borrows. Methods, getters and record conversions hold shared access to an
+// instance for the whole call, setters exclusive access. Borrows are kept per
+// thread: a thread asking for access that conflicts with a borrow it already
+// holds on the same instance (only re-entrant use from a conversion hook can)
+// is refused with RuntimeError "Already borrowed" (exclusive access refused)
+// or "Already mutably borrowed" (shared access refused).
+//
+// Borrows held by other threads never refuse and never make a call wait
+// long: the record itself is only copied out or replaced as a whole, under
+// the instance's lock, which is held for that copy alone and never while
+// Python code runs or the interpreter is called. A reader racing a setter on
+// another thread therefore gets the old or the new value, whole.
 
 struct BorrowFlag {
-    std::int64_t state = 0;  // > 0: shared holders, -1: exclusive
+    std::mutex lock;  // held only to copy the record (or one field) out or in
 };
 
-class SharedBorrow {
+// Whether calls may run at once: set at import, true on an interpreter
+// without the GIL. With the GIL, which every call keeps from start to end,
+// the interpreter lock already keeps the copies apart and the instances'
+// own locks are left alone; without it, each poll for Ctrl-C also detaches
+// from the interpreter for an instant (raise_pending_signal).
+inline std::atomic<bool> calls_at_once{false};
+
+// Holds an instance's lock, when calls may run at once.
+class RecordLock {
 public:
-    explicit SharedBorrow(BorrowFlag& f);
-    ~SharedBorrow() { --f_.state; }
-    SharedBorrow(const SharedBorrow&) = delete;
-    SharedBorrow& operator=(const SharedBorrow&) = delete;
+    explicit RecordLock(BorrowFlag& f) : lock_(calls_at_once.load(std::memory_order_relaxed) ? &f.lock : nullptr) {
+        if (lock_) lock_->lock();
+    }
+    ~RecordLock() {
+        if (lock_) lock_->unlock();
+    }
+    RecordLock(const RecordLock&) = delete;
+    RecordLock& operator=(const RecordLock&) = delete;
 
 private:
-    BorrowFlag& f_;
+    std::mutex* lock_;
 };
 
-class ExclusiveBorrow {
+class Borrow {
 public:
-    explicit ExclusiveBorrow(BorrowFlag& f);
-    ~ExclusiveBorrow() { f_.state = 0; }
-    ExclusiveBorrow(const ExclusiveBorrow&) = delete;
-    ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
+    Borrow(const Borrow&) = delete;
+    Borrow& operator=(const Borrow&) = delete;
+
+    // Refuses shared access as a SharedBorrow would, without taking it: for
+    // a copy that runs no Python code, so nothing can ask for access while
+    // it lasts.
+    static void check_shared(const BorrowFlag& f);
+
+protected:
+    Borrow(const BorrowFlag& f, bool exclusive);
+    ~Borrow();
 
 private:
-    BorrowFlag& f_;
+    const BorrowFlag* flag_;
+    bool exclusive_;
+    const Borrow* below_;  // the borrow this thread took before this one
+};
+
+class SharedBorrow : Borrow {
+public:
+    explicit SharedBorrow(const BorrowFlag& f) : Borrow(f, false) {}
+};
+
+class ExclusiveBorrow : Borrow {
+public:
+    explicit ExclusiveBorrow(const BorrowFlag& f) : Borrow(f, true) {}
 };
 
 // The layout of every instance of a module class: the record is held by value.
@@ -130,6 +172,37 @@ struct TypeSlot {
 template <class T>
 Instance<T>* instance_of(PyObject* o) {
     return reinterpret_cast<Instance<T>*>(o);
+}
+
+// A copy of the record, taken under the instance's lock (RecordLock).
+template <class T>
+T snapshot(Instance<T>* inst) {
+    RecordLock hold(inst->borrow);
+    return inst->value;
+}
+
+template <class M>
+struct member_class;
+template <class C, class V>
+struct member_class<V C::*> {
+    using type = C;
+    using value = V;
+};
+
+// A copy of field M of the record, taken under the instance's lock.
+template <auto M>
+typename member_class<decltype(M)>::value snapshot_field(Instance<typename member_class<decltype(M)>::type>* inst) {
+    RecordLock hold(inst->borrow);
+    return inst->value.*M;
+}
+
+// Puts `v` in field M of the record under the instance's lock; `v` is left
+// holding the old value, freed by the caller after the lock is released.
+template <auto M>
+void swap_field(Instance<typename member_class<decltype(M)>::type>* inst, typename member_class<decltype(M)>::value& v) {
+    using std::swap;
+    RecordLock hold(inst->borrow);
+    swap(inst->value.*M, v);
 }
 
 // A new instance of the class of T holding `value`.
@@ -176,8 +249,8 @@ struct Conv<T, std::enable_if_t<is_record<T>>> {
     static T from(PyObject* o) {
         if (Py_TYPE(o) != TypeSlot<T>::type) raise_cannot_convert(o, TypeSlot<T>::name);
         auto* inst = instance_of<T>(o);
-        SharedBorrow b(inst->borrow);
-        return inst->value;
+        Borrow::check_shared(inst->borrow);
+        return snapshot(inst);
     }
     static PyObject* to(const T& v) { return new_instance<T>(v); }
 };
@@ -578,8 +651,13 @@ T convert_attribute(PyObject* value, const char* name) {
 // Python ones. `body` returns a new reference.
 
 // The interrupt hook of the kernels: throws PyError when a signal handler
-// (Ctrl-C) raised. Only ever called on the thread that holds the GIL.
+// (Ctrl-C) raised. Called on a thread attached to the interpreter (the one
+// that holds the GIL, on an interpreter with one), never on a pool worker.
+// When calls may run at once, each call first detaches for an instant.
 void raise_pending_signal();
+// Whether the interpreter runs without the GIL: always for a build for
+// free-threaded interpreters, else asked of the interpreter.
+bool gil_disabled();
 
 void set_panic(const std::string& message);
 void set_size_violation(const std::string& message);
@@ -694,7 +772,7 @@ protected:
     // makes the class known to reconstruct(). False, with a Python error set,
     // when a field of the state has no way to be saved or restored.
     bool prepare_pickling(const std::vector<Attribute>& attributes, const std::vector<Attribute>& hidden);
-    // The reduce value of the record at `record` (called under shared access).
+    // The reduce value of the record at `record` (a snapshot of the instance's).
     PyObject* reduce(const void* record) const;
     // A new instance from a state: the constructor's arguments, or the fields.
     virtual PyObject* restore(PyObject* state) = 0;
@@ -717,18 +795,11 @@ template <class T>
 void instance_dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
     instance_of<T>(self)->value.~T();
+    instance_of<T>(self)->borrow.~BorrowFlag();
     auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
     free_fn(self);
     Py_DECREF(tp);
 }
-
-template <class M>
-struct member_class;
-template <class C, class V>
-struct member_class<V C::*> {
-    using type = C;
-    using value = V;
-};
 
 template <auto M>
 PyObject* attribute_get(PyObject* self, void*) {
@@ -736,7 +807,7 @@ PyObject* attribute_get(PyObject* self, void*) {
     return guard([&] {
         auto* inst = instance_of<T>(self);
         SharedBorrow b(inst->borrow);
-        return to_py(inst->value.*M);
+        return to_py(snapshot_field<M>(inst));
     });
 }
 
@@ -752,7 +823,7 @@ int attribute_set(PyObject* self, PyObject* value, void* closure) {
         auto* inst = instance_of<T>(self);
         ExclusiveBorrow b(inst->borrow);
         V v = convert_attribute<V>(value, static_cast<const char*>(closure));
-        inst->value.*M = std::move(v);
+        swap_field<M>(inst, v);
     });
 }
 
@@ -804,7 +875,8 @@ PyObject* computed_get(PyObject* self, void*) {
     return guard([&] {
         auto* inst = instance_of<T>(self);
         SharedBorrow b(inst->borrow);
-        return to_py(F(inst->value));
+        const T record = snapshot(inst);
+        return to_py(F(record));
     });
 }
 
@@ -837,7 +909,8 @@ struct MethodSite {
         return guard([&] {
             auto* inst = instance_of<T>(self);
             SharedBorrow b(inst->borrow);
-            return Binder<Params>::call(sig, args, kwargs, F{}, std::as_const(inst->value));
+            const T record = snapshot(inst);
+            return Binder<Params>::call(sig, args, kwargs, F{}, record);
         });
     }
 };
@@ -922,7 +995,8 @@ private:
         return guard([&] {
             auto* inst = instance_of<T>(self);
             SharedBorrow b(inst->borrow);
-            return self_->reduce(&inst->value);
+            const T record = snapshot(inst);
+            return self_->reduce(&record);
         });
     }
 
@@ -942,7 +1016,8 @@ private:
         return guard([&] {
             auto* inst = instance_of<T>(self);
             SharedBorrow b(inst->borrow);
-            return to_py(self_->spec_.repr(inst->value));
+            const T record = snapshot(inst);
+            return to_py(self_->spec_.repr(record));
         });
     }
 

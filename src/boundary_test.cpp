@@ -1,9 +1,17 @@
 // The boundary without fixed capacities: an entry with more parameters than
 // any member of the module, more functions and more methods than the module
-// has, all registered and called through an embedded interpreter.
+// has, all registered and called through an embedded interpreter. And the
+// borrows of an instance shared by threads that run at once (as they do on
+// an interpreter without the GIL): refused only on the thread that holds the
+// conflicting borrow, and a record read while others replace it is always
+// one whole value.
+#include <atomic>
+#include <new>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+#include <memory>
 
 #include "boundary.h"
 #include "testing/check.h"
@@ -132,6 +140,97 @@ void add_numbered(PyObject* module, std::integer_sequence<int, K...>) {
     (add(module, numbered<K>()), ...);
 }
 
+// A record whose whole value is recognisable: value k is 8 + k % 50 copies
+// of k, so a copy taken halfway through a replacement shows.
+struct Sequence {
+    std::vector<U> values;
+};
+
+Sequence sequence(U k) { return {std::vector<U>(8 + k % 50, k)}; }
+
+bool whole(const std::vector<U>& v) {
+    if (v.empty() || v.size() != 8 + v[0] % 50) return false;
+    for (U x : v)
+        if (x != v[0]) return false;
+    return true;
+}
+
+// The message of the RuntimeError that `borrow` raises, or "" when it does
+// not; on the thread that holds the interpreter.
+template <class F>
+std::string refusal(F borrow) {
+    try {
+        borrow();
+    } catch (const py::PyError&) {
+        PyObject *type, *value, *tb;
+        PyErr_Fetch(&type, &value, &tb);
+        py::Ref t(type), v(value), trace(tb);
+        py::Ref text(PyObject_Str(value));
+        const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), nullptr) : nullptr;
+        return type == PyExc_RuntimeError && utf8 ? utf8 : "?";
+    }
+    return "";
+}
+
+void check_borrows_across_threads() {
+    using Inst = py::Instance<Sequence>;
+    std::unique_ptr<unsigned char[]> memory(new unsigned char[sizeof(Inst)]);
+    auto* inst = reinterpret_cast<Inst*>(memory.get());  // the object header is never read
+    new (&inst->borrow) py::BorrowFlag();
+    new (&inst->value) Sequence(sequence(0));
+
+    // This thread: a conflicting borrow of its own is refused, as from a
+    // conversion hook.
+    {
+        py::ExclusiveBorrow writing(inst->borrow);
+        CHECK(refusal([&] { py::SharedBorrow b(inst->borrow); }) == "Already mutably borrowed");
+        CHECK(refusal([&] { py::ExclusiveBorrow b(inst->borrow); }) == "Already borrowed");
+    }
+    {
+        py::SharedBorrow reading(inst->borrow);
+        CHECK(refusal([&] { py::SharedBorrow b(inst->borrow); }).empty());
+        CHECK(refusal([&] { py::ExclusiveBorrow b(inst->borrow); }) == "Already borrowed");
+    }
+    CHECK(refusal([&] { py::ExclusiveBorrow b(inst->borrow); }).empty());  // all given back
+
+    // Other threads, as on an interpreter without the GIL, while this one
+    // holds exclusive access: they are never refused (a refusal would call
+    // the interpreter from a thread not attached to it, and crash), readers
+    // always copy a whole value, and writers replace it whole.
+    py::calls_at_once.store(true);
+    py::ExclusiveBorrow held(inst->borrow);
+    std::atomic<int> torn{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (U w = 1; w <= 2; ++w) {
+        threads.emplace_back([&, w] {
+            for (U k = w; k < 4000; k += 2) {
+                py::ExclusiveBorrow b(inst->borrow);
+                std::vector<U> next = sequence(k).values;
+                py::swap_field<&Sequence::values>(inst, next);
+                if (!whole(next)) ++torn;  // the value replaced
+            }
+        });
+    }
+    for (int r = 0; r < 2; ++r) {
+        threads.emplace_back([&] {
+            while (!stop.load()) {
+                py::SharedBorrow b(inst->borrow);
+                if (!whole(py::snapshot_field<&Sequence::values>(inst))) ++torn;
+                if (!whole(py::snapshot(inst).values)) ++torn;
+            }
+        });
+    }
+    threads[0].join();
+    threads[1].join();
+    stop.store(true);
+    for (std::size_t k = 2; k < threads.size(); ++k) threads[k].join();
+    CHECK(torn.load() == 0);
+    CHECK(whole(inst->value.values) && inst->value.values[0] >= 3998);
+    inst->value.~Sequence();
+    inst->borrow.~BorrowFlag();
+}
+
 const char* kScript = R"py(
 import probe
 
@@ -193,6 +292,7 @@ int main() {
         const std::string script = "FUNCTIONS = " + std::to_string(kFunctions) + "\nMETHODS = " +
                                    std::to_string(kMethods) + "\n" + kScript;
         rc = PyRun_SimpleString(script.c_str());
+        check_borrows_across_threads();
     } catch (...) {
         py::set_from_current_exception();
         PyErr_Print();

@@ -2,6 +2,7 @@
 // boundary turns each into its Python exception. No Python here.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -62,10 +63,11 @@ void check_allocation(std::uint64_t count, std::uint64_t elem_size);
 // pending KeyboardInterrupt (or other signal error) by throwing, so the call
 // ends with nothing returned and nothing changed. Never call it from a pool
 // worker.
-inline void (*interrupt_hook)() = nullptr;
+// Set once, when the module is imported, and read by every calling thread.
+inline std::atomic<void (*)()> interrupt_hook{nullptr};
 
 inline void poll_interrupt() {
-    if (interrupt_hook) interrupt_hook();
+    if (void (*hook)() = interrupt_hook.load(std::memory_order_acquire)) hook();
 }
 
 // Checks an index against a length, faulting the way every kernel reports it.

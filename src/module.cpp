@@ -3,6 +3,7 @@
 // names in each module's __all__.
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 
 #include "boundary.h"
 #include "simd.h"
@@ -109,7 +110,11 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "talvo_core", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-PyObject* g_module = nullptr;
+// The module object, built by one import at a time: a thread that calls in
+// while another builds it waits (detached from the interpreter, which the
+// builder calls into and may need to pause every thread) and then finds it.
+std::mutex g_init_mutex;
+PyObject* g_module = nullptr;  // guarded by g_init_mutex
 std::atomic<std::int64_t> g_interpreter{-1};
 
 }  // namespace
@@ -127,6 +132,12 @@ PyMODINIT_FUNC PyInit_talvo_core() {
                         "interpreter per process");
         return nullptr;
     }
+    std::unique_lock<std::mutex> building(g_init_mutex, std::try_to_lock);
+    if (!building.owns_lock()) {  // GCOVR_EXCL_START: only when two threads import at once
+        PyThreadState* detached = PyEval_SaveThread();
+        building.lock();
+        PyEval_RestoreThread(detached);
+    }  // GCOVR_EXCL_STOP
     if (g_module) return Py_NewRef(g_module);
     // The instruction set is chosen once, when the module is first imported.
     const std::string simd_error = talvo::simd::select(std::getenv("TALVO_CORE_SIMD"));
@@ -134,9 +145,14 @@ PyMODINIT_FUNC PyInit_talvo_core() {
         PyErr_SetString(PyExc_ImportError, simd_error.c_str());
         return nullptr;
     }
-    talvo::interrupt_hook = &talvo::py::raise_pending_signal;
+    talvo::py::calls_at_once.store(talvo::py::gil_disabled(), std::memory_order_relaxed);
+    talvo::interrupt_hook.store(&talvo::py::raise_pending_signal, std::memory_order_release);
     PyObject* module = PyModule_Create(&module_def);
     if (!module) return nullptr;
+#ifdef Py_GIL_DISABLED
+    // Everything the module shares is safe without the GIL (docs/threads.md).
+    PyUnstable_Module_SetGIL(module, Py_MOD_GIL_NOT_USED);
+#endif
     try {
         populate(module);
         // The distribution's version, outside __all__ (the member list is

@@ -27,6 +27,7 @@ import test_small_calls
 import test_spectrum
 import test_stackelberg
 import test_statevector
+import test_threads
 import test_vrp
 
 
@@ -149,6 +150,21 @@ def test_argument_binding():
     for case in test_frame.BINDING_ERRORS:
         test_frame.test_binding_and_conversion_errors(*case)
     test_stackelberg.test_conversion_errors()
+
+# Calls at once: borrows refused only on their own thread, the collector left
+# as found and paused while a result is built, the GIL kept for the whole call,
+# the module's error classes made once.
+def test_threads_borrows_collector_and_gil():
+    test_ising.test_reentrant_conversion_meets_borrow_flags()
+    test_threads.test_a_setter_on_another_thread_is_no_conflict()
+    test_threads.test_reentrant_record_conversion_is_refused()
+    test_threads.test_overlapping_calls_leave_the_collector_as_they_found_it()
+    test_threads.test_run_statevector_builds_its_result_without_a_collection()
+    if not test_threads.FREE_THREADED:
+        test_threads.test_no_call_releases_the_gil()
+    test_frame.test_size_violation_fetched_lazily_and_kept()
+    test_threads.test_first_errors_from_many_threads_share_one_class()
+
 
 # Surface codes, the lookup decoder, criticality and patch selection.
 test_ecc_lookup = quick(test_ecc.test_lookup_matches_reference, test_ecc.supports_st)

@@ -4,23 +4,37 @@
 #include "sim/statevector.h"
 #include "types_py.h"
 
+#include <mutex>
+
 namespace talvo::bind {
 
 namespace {
 
 // Keeps the cyclic garbage collector off while millions of new tuples are
-// made (none can be part of a cycle), then restores its previous state.
+// made (none can be part of a cycle), then restores its previous state. The
+// collector's switch is one for the whole process: when several threads
+// build results at once, the first to start turns it off and the last to
+// finish turns it back on if the first found it on, so calls overlapping in
+// any order leave it as they found it.
 class CollectorPause {
 public:
-    CollectorPause() : was_enabled_(PyGC_Disable()) {}
+    CollectorPause() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (pauses_++ == 0) restore_ = PyGC_Disable() != 0;
+    }
     ~CollectorPause() {
-        if (was_enabled_) PyGC_Enable();
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (--pauses_ == 0 && restore_) PyGC_Enable();
     }
     CollectorPause(const CollectorPause&) = delete;
     CollectorPause& operator=(const CollectorPause&) = delete;
 
 private:
-    int was_enabled_;
+    // Neither switch can wait for the interpreter, so the lock is only ever
+    // held for an instant.
+    static inline std::mutex mutex_;
+    static inline std::size_t pauses_ = 0;  // calls between their start and their end
+    static inline bool restore_ = false;    // the first of them found the collector on
 };
 
 // The amplitudes as a list of (real, imag) tuples, built in one pass. The
