@@ -5,7 +5,7 @@ The exact logical failure rate of the distance-3 and distance-5 surface codes
 the energy spectra of 100 random 16-variable QUBOs, computed by the workers of
 a local cluster, or of any cluster whose scheduler address is given:
 
-    pip install "talvo_core[cluster]"
+    pip install "dask[distributed]"     # from a checkout: pip install ".[cluster]"
     python examples/sweep.py                                # a LocalCluster of 2 worker processes
     python examples/sweep.py --scheduler tcp://10.0.0.5:8786
 
@@ -66,7 +66,7 @@ def main(argv=None):
     try:
         from dask.distributed import Client, LocalCluster, progress
     except ImportError:
-        print('this example needs Dask: pip install "talvo_core[cluster]"', file=sys.stderr)
+        print('this example needs Dask: pip install "dask[distributed]"', file=sys.stderr)
         return 2
 
     rates = [0.3 * (k + 1) / args.rates for k in range(args.rates)]

@@ -138,7 +138,7 @@ def test_sweep_threshold_serially(sweep):
 
 def test_sweep_example_runs_on_a_local_cluster():
     pytest.importorskip("distributed", reason="the sweep example needs Dask (the cluster extra: "
-                                              "pip install 'talvo_core[cluster]')")
+                                              "pip install 'dask[distributed]')")
     # A short study: 6 rates, 4 small QUBOs; the same code as the full one.
     out = run_example(SWEEP, "--rates", "6", "--qubos", "4", "--variables", "10")
     assert out.returncode == 0, out.stderr
@@ -154,5 +154,5 @@ def test_sweep_example_without_dask_says_how_to_install_it():
                "sys.argv = [sys.argv[1]]; runpy.run_path(sys.argv[0], run_name='__main__')")
     out = run_example("-c", blocked, SWEEP)
     assert out.returncode == 2
-    assert 'pip install "talvo_core[cluster]"' in out.stderr
+    assert 'pip install "dask[distributed]"' in out.stderr
     assert out.stdout == ""

@@ -31,7 +31,7 @@ def test_process_pool_sweep_equals_serial():
 
 def test_dask_sweep_equals_serial():
     pytest.importorskip("distributed", reason="Dask is not installed (the cluster extra: pip install "
-                                              "'talvo_core[cluster]')")
+                                              "'dask[distributed]')")
     import logging
 
     from dask.distributed import Client, LocalCluster
