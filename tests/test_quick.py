@@ -3,11 +3,14 @@ run before the rest of the suite (conftest.py puts this file first), so that a
 fault in any kernel fails a test within seconds of the start. The full runs of
 the same comparisons, with many more examples, follow in their own files."""
 import math
+import os
 
+import pytest
 from hypothesis import Phase, given, settings, strategies as st
 
 import test_analog
 import test_bisect
+import test_conventions
 import test_cutting
 import test_ecc
 import test_frame
@@ -44,6 +47,9 @@ def test_spectrum_wide_and_extreme_keys():
     test_spectrum.test_fourteen_variables_bucketed_sort([((2, 9), math.inf)])
     test_spectrum.test_one_far_weight_leaves_an_oversized_bucket([1.0 + k / 7 for k in range(13)])
     test_ising.test_norm_sums_linear_terms_first_in_every_lane()
+    test_ising.test_norm_errors()
+    test_spectrum.test_twenty_variables_end_to_end()
+    test_simd.test_this_set_matches_the_models_on_larger_cases()
 
 
 def test_scans_on_this_instruction_set():
@@ -67,6 +73,9 @@ def test_statevector_blocks_and_zeros():
     test_statevector.check(spread + [("cx", [12, 0], []), ("swap", [1, 12], []), ("cz", [11, 12], []),
                                      ("u", [12], [0.5, 1.5, 2.5]), ("rx", [3], [0.25])], n)
     test_statevector.test_qudit_simulator()
+    test_statevector.test_phase_gates_keep_signed_zeros_beyond_a_block()
+    for case in test_statevector.INDEX_FAULTS:
+        test_statevector.test_index_faults(*case)
 
 
 # Noisy runs on the pool.
@@ -118,6 +127,11 @@ test_cutting_model = quick(test_cutting.test_matches_model, test_cutting.cases()
 def test_cutting_labels():
     test_cutting.test_documented_reconstructions()
     test_cutting.test_empty_and_many_labels()
+    test_cutting.test_errors_in_order()
+    test_cutting.test_record_conventions()
+
+
+test_cutting_records = quick(test_cutting.test_records_and_reprs, *test_cutting.RECORD_ARGS)
 
 
 test_analog_encoding = quick(test_analog.test_encoding_matches_model, *test_analog.ENCODING_ARGS)
@@ -130,3 +144,27 @@ def test_analog_examples():
     test_analog.test_grid_placement()
     test_analog.test_rydberg_controls()
     test_analog.test_correction_examples()
+
+
+# What every entry shares: sizes 0 and 1, ordered sums, several faults in one
+# input, conversion hooks, lying lengths, the collector, the fault report, the
+# argument-count messages; and the pool's threads in a fresh interpreter.
+def test_conventions_of_every_entry(capfd):
+    test_conventions.test_sizes_zero_and_one_keep_their_signs()
+    test_conventions.test_sums_follow_the_stated_order()
+    test_conventions.test_first_of_several_faults_is_reported()
+    test_conventions.test_hooks_raising_subclasses_come_through_unchanged()
+    for claim in (0, 5, 10**10):
+        test_conventions.test_lengths_that_lie(claim)
+    test_conventions.test_collector_flag_is_restored()
+    test_conventions.test_fault_report_on_standard_error(capfd)
+    test_conventions.test_argument_count_messages()
+
+
+@pytest.mark.native_only
+@pytest.mark.counts_threads
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+def test_pool_threads(tmp_path):
+    test_conventions.test_pool_starts_only_for_real_work()
+    if test_runs.can_lay_quota_files():
+        test_runs.test_cpu_quota_limits_the_workers(tmp_path, 1.5)
