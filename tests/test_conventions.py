@@ -272,10 +272,11 @@ def test_argument_count_messages():
 # ---------------------------------------------------------------------------
 # The process: in a fresh interpreter, empty jobs start no worker; the first
 # real job starts the pool's workers, one per available processor, named for
-# the pool, and leaves the caller's signal mask as it was.
+# the pool and blocking every signal, and leaves the caller's signal mask as
+# it was.
 
 POOL_START = textwrap.dedent("""
-    import os, signal, talvo_core
+    import os, signal, time, talvo_core
     from talvo_core import cutting
     tasks = lambda: sorted(os.listdir("/proc/self/task"))
     start = tasks()
@@ -286,12 +287,27 @@ POOL_START = textwrap.dedent("""
     assert talvo_core.simulate_qubo_runs([], [], 0, 0.5, 3) == ([], [])
     empty = tasks()
     talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [1] * 16, 20000, 0.5, 3)  # work enough for every worker
-    names = []
+    def names():
+        out = []
+        for tid in sorted(set(tasks()) - set(start)):
+            with open(f"/proc/self/task/{tid}/comm") as f:
+                out.append(f.read().strip())
+        return out
+    # A worker names itself when it first runs, which may come after the job
+    # is done: wait (a few seconds at most) until every new thread has a name
+    # other than the one it inherited.
+    inherited = open("/proc/self/comm").read().strip()
+    for _ in range(500):
+        if inherited not in names():
+            break
+        time.sleep(0.01)
+    blocking = True
     for tid in sorted(set(tasks()) - set(start)):
-        with open(f"/proc/self/task/{tid}/comm") as f:
-            names.append(f.read().strip())
-    print(empty == start, mask == signal.pthread_sigmask(signal.SIG_BLOCK, []), len(os.sched_getaffinity(0)),
-          *names)
+        with open(f"/proc/self/task/{tid}/status") as f:
+            blocked = next(int(line.split()[1], 16) for line in f if line.startswith("SigBlk:"))
+        blocking &= all(blocked >> (s - 1) & 1 for s in (signal.SIGINT, signal.SIGTERM, signal.SIGUSR2))
+    print(empty == start, mask == signal.pthread_sigmask(signal.SIG_BLOCK, []), blocking,
+          len(os.sched_getaffinity(0)), *names())
 """)
 
 
@@ -302,7 +318,7 @@ def test_pool_starts_only_for_real_work():
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     out = subprocess.run([sys.executable, "-c", POOL_START], capture_output=True, text=True, env=env, timeout=60)
     assert out.returncode == 0, out.stderr
-    no_new_threads, same_mask, cpus, *names = out.stdout.split()
-    assert (no_new_threads, same_mask) == ("True", "True")
+    no_new_threads, same_mask, workers_block_signals, cpus, *names = out.stdout.split()
+    assert (no_new_threads, same_mask, workers_block_signals) == ("True", "True", "True")
     # One worker per processor, fewer under a CPU quota.
     assert names == ["talvo-pool"] * len(names) and 1 <= len(names) <= int(cpus), out.stdout

@@ -92,6 +92,8 @@ def test_runs_examples_and_errors():
 def test_argument_binding():
     for case in test_frame.BINDING_ERRORS:
         test_frame.test_binding_and_conversion_errors(*case)
+    test_frame.test_three_or_more_missing_arguments_take_a_serial_comma()
+    test_frame.test_type_error_prefix_keeps_the_cause()
     test_stackelberg.test_conversion_errors()
 
 # Surface codes, the lookup decoder, criticality and patch selection.
