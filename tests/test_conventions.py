@@ -144,6 +144,16 @@ def test_first_of_several_faults_is_reported():
         test_cutting.check(records, coefs, labels)
     with pytest.raises(ValueError, match="^subcircuit_labels must not be empty$"):
         cutting.reconstruct_expectation([C(0, "A", {}, 0), C(0, "A", {}, 0)], [S(1, 1.0)], [])
+    # Conversion: within a tuple or a dict item, positions in order.
+    as_int = "'str' object cannot be interpreted as an integer"
+    for call, message in ((lambda: talvo_core.exact_ising_norm([(0, 1.0), ("a", "b")], [], 1), "dh': " + as_int),
+                          (lambda: talvo_core.stoer_wagner_bisect([("a", 1, "w")], 2), "edges': " + as_int),
+                          (lambda: talvo_core.qubo_energy_spectrum([(("a", 0), "w")], 1), "qubo': " + as_int),
+                          (lambda: C(0, "A", {"1": 1, 1: "x"}, 1),
+                           "counts': 'int' object cannot be converted to 'PyString'")):
+        with pytest.raises(TypeError) as info:
+            call()
+        assert str(info.value) == "argument '" + message
     # Conversion: parameters in signature order, then the kernel's checks.
     with pytest.raises(TypeError, match="^argument 'edges': "):
         talvo_core.stoer_wagner_bisect([(9, 9, "w")], "n")

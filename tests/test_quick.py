@@ -4,6 +4,7 @@ fault in any kernel fails a test within seconds of the start. The full runs of
 the same comparisons, with many more examples, follow in their own files."""
 import math
 import os
+import unicodedata
 
 import pytest
 from hypothesis import Phase, given, settings, strategies as st
@@ -95,6 +96,7 @@ def test_argument_binding():
     test_frame.test_three_or_more_missing_arguments_take_a_serial_comma()
     test_frame.test_type_error_prefix_keeps_the_cause()
     test_stackelberg.test_conversion_errors()
+    test_ising.test_reentrant_conversion_meets_borrow_flags()
 
 # Surface codes, the lookup decoder, criticality and patch selection.
 test_ecc_lookup = quick(test_ecc.test_lookup_matches_reference, test_ecc.supports_st)
@@ -131,6 +133,8 @@ def test_cutting_labels():
     test_cutting.test_empty_and_many_labels()
     test_cutting.test_errors_in_order()
     test_cutting.test_record_conventions()
+    if unicodedata.unidata_version == "14.0.0":  # the version of the module's table
+        test_cutting.test_quoted_form_escapes_exactly_the_unprintable_characters()
 
 
 test_cutting_records = quick(test_cutting.test_records_and_reprs, *test_cutting.RECORD_ARGS)
@@ -169,4 +173,5 @@ def test_conventions_of_every_entry(capfd):
 def test_pool_threads(tmp_path):
     test_conventions.test_pool_starts_only_for_real_work()
     if test_runs.can_lay_quota_files():
-        test_runs.test_cpu_quota_limits_the_workers(tmp_path, 1.5)
+        for cpus in (0.5, 1.5):
+            test_runs.test_cpu_quota_limits_the_workers(tmp_path, cpus)
