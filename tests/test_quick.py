@@ -111,6 +111,8 @@ def test_ecc_patches_and_rates():
     test_ecc.test_distance3_failure_counts_and_values()
     test_ecc.test_remap_circuit()
     test_ecc.test_decoder_error_order()
+    # A register wide enough for the table to be built from two halves.
+    test_ecc.test_wider_patterns_match_reference.hypothesis.inner_test((12, [[k, k + 1] for k in range(11)], [0, 5]), 0.1)
     test_ecc.test_select_cases_and_record()
 
 
