@@ -33,6 +33,32 @@ def quick(test, *strategies, examples=12):
     return run
 
 
+# First, what every entry shares (cheap, and the boundary and the pool are
+# under every kernel): sizes 0 and 1, ordered sums, several faults in one
+# input, conversion hooks, lying lengths, the collector, the fault report, the
+# argument-count messages; and the pool's threads in a fresh interpreter.
+def test_conventions_of_every_entry(capfd):
+    test_conventions.test_sizes_zero_and_one_keep_their_signs()
+    test_conventions.test_sums_follow_the_stated_order()
+    test_conventions.test_first_of_several_faults_is_reported()
+    test_conventions.test_hooks_raising_subclasses_come_through_unchanged()
+    for claim in (0, 5, 10**10):
+        test_conventions.test_lengths_that_lie(claim)
+    test_conventions.test_collector_flag_is_restored()
+    test_conventions.test_fault_report_on_standard_error(capfd)
+    test_conventions.test_argument_count_messages()
+
+
+@pytest.mark.native_only
+@pytest.mark.counts_threads
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+def test_pool_threads(tmp_path):
+    test_conventions.test_pool_starts_only_for_real_work()
+    if test_runs.can_lay_quota_files():
+        for cpus in (0.5, 1.5):
+            test_runs.test_cpu_quota_limits_the_workers(tmp_path, cpus)
+
+
 # Exhaustive QUBO and Ising scans, and the key sort behind the spectrum.
 test_spectrum_scan = quick(test_spectrum.test_matches_reference, test_spectrum.qubos(), examples=20)
 test_ising_norm = quick(test_ising.test_norm_matches_model, test_ising.norm_inputs(), examples=20)
@@ -153,27 +179,3 @@ def test_analog_examples():
     test_analog.test_rydberg_controls()
     test_analog.test_correction_examples()
 
-
-# What every entry shares: sizes 0 and 1, ordered sums, several faults in one
-# input, conversion hooks, lying lengths, the collector, the fault report, the
-# argument-count messages; and the pool's threads in a fresh interpreter.
-def test_conventions_of_every_entry(capfd):
-    test_conventions.test_sizes_zero_and_one_keep_their_signs()
-    test_conventions.test_sums_follow_the_stated_order()
-    test_conventions.test_first_of_several_faults_is_reported()
-    test_conventions.test_hooks_raising_subclasses_come_through_unchanged()
-    for claim in (0, 5, 10**10):
-        test_conventions.test_lengths_that_lie(claim)
-    test_conventions.test_collector_flag_is_restored()
-    test_conventions.test_fault_report_on_standard_error(capfd)
-    test_conventions.test_argument_count_messages()
-
-
-@pytest.mark.native_only
-@pytest.mark.counts_threads
-@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
-def test_pool_threads(tmp_path):
-    test_conventions.test_pool_starts_only_for_real_work()
-    if test_runs.can_lay_quota_files():
-        for cpus in (0.5, 1.5):
-            test_runs.test_cpu_quota_limits_the_workers(tmp_path, cpus)
