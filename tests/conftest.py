@@ -22,6 +22,11 @@ EMULATED = os.environ.get("TALVO_EMULATED", "")
 def pytest_configure(config):
     config.addinivalue_line("markers", "native_only: measures memory, threads or forking; "
                                        "skipped under a user-mode emulator (TALVO_EMULATED)")
+    # The mutation harness leaves out native_only tests (memory use and forking
+    # can fail on a loaded machine without any fault) but runs these: the
+    # threads a fresh interpreter starts do not depend on the load.
+    config.addinivalue_line("markers", "counts_threads: counts or names the pool's threads in a fresh "
+                                       "interpreter; run by the mutation harness although native_only")
 
 
 def pytest_collection_modifyitems(config, items):

@@ -194,7 +194,7 @@ def test_correction_examples():
     rabi = talvo_core.apply_rabi_correction
     assert rabi(10.0, 0.25) == 8.0
     assert rabi(10.0, -1.0) == rabi(10.0, -3.0) == rabi(10.0, math.nan) == 10.0 / 0.01
-    assert rabi(rabi_frequency=1.0, global_rabi_error=math.inf) == 0.0
+    assert repr(rabi(rabi_frequency=1.0, global_rabi_error=math.inf)) == repr(0.0)
     coup = talvo_core.apply_coupling_correction
     assert coup([((0, 1), 2.0)], [((1, 0), 1.0)]) == [((0, 1), 2.0)]
     assert coup([((0, 1), 2.0)], [((0, 1), 1.0), ((0, 1), 0.0)]) == [((0, 1), 2.0)]

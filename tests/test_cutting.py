@@ -235,8 +235,11 @@ def test_every_histogram_is_padded(tmp_path):
     subprocess.run([str(tmp_path / "h")], check=True)
 
 
+RECORD_ARGS = (st.integers(0, (1 << 64) - 1), st.floats(width=64), label_text, st.integers(0, (1 << 64) - 1))
+
+
 @settings(max_examples=200, deadline=None)
-@given(st.integers(0, (1 << 64) - 1), st.floats(width=64), label_text, st.integers(0, (1 << 64) - 1))
+@given(*RECORD_ARGS)
 def test_records_and_reprs(index, coefficient, label, shots):
     c = Coef(index, coefficient)
     assert repr(c) == f"SampleCoefficient(sample_index={index}, coefficient={model_float(coefficient)})"

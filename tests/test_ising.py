@@ -69,13 +69,13 @@ def test_norm_sums_linear_terms_first_in_every_lane():
 
 def test_norm_examples():
     norm = talvo_core.exact_ising_norm
-    assert norm([], [], 5) == 0.0
-    assert norm([(7, 1.0)], [], 0) == 0.0
+    assert repr(norm([], [], 5)) == repr(0.0)
+    assert repr(norm([(7, 1.0)], [], 0)) == repr(0.0)
     assert norm([(0, 1.0)], [], 1) == 1.0
     assert norm([(0, 1.0), (1, 1.0)], [((0, 1), 1.0)], 2) == 3.0
     assert norm([], [((0, 0), 2.5)], 1) == 2.5
-    assert norm([(0, math.nan)], [], 3) == 0.0
-    assert norm(dh=[], dj=[], n_sites=20) == 0.0
+    assert repr(norm([(0, math.nan)], [], 3)) == repr(0.0)
+    assert repr(norm(dh=[], dj=[], n_sites=20)) == repr(0.0)
     assert norm([(19, -1.5)], [((0, 19), 1.0)], 20) == 2.5
 
 
@@ -90,7 +90,7 @@ def test_norm_errors():
     raises_panic(lambda: norm([], [((1, 3), 1.0), ((4, 0), 1.0)], 2),
                  "index out of bounds: the len is 2 but the index is 3")
     # but an empty problem never looks at the indices
-    assert norm([], [], 2) == 0.0
+    assert repr(norm([], [], 2)) == repr(0.0)
     with pytest.raises(TypeError, match="unexpected keyword argument 'dJ'"):
         norm(dh=[], dJ=[], n_sites=1)
 

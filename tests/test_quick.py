@@ -6,6 +6,7 @@ import math
 import os
 import shutil
 import tempfile
+import unicodedata
 from pathlib import Path
 
 import pytest
@@ -13,6 +14,7 @@ from hypothesis import Phase, given, settings, strategies as st
 
 import test_analog
 import test_bisect
+import test_conventions
 import test_cutting
 import test_ecc
 import test_example
@@ -38,6 +40,32 @@ def quick(test, *strategies, examples=12):
     def run(args):
         test.hypothesis.inner_test(*args)
     return run
+
+
+# First, what every entry shares (cheap, and the boundary and the pool are
+# under every kernel): sizes 0 and 1, ordered sums, several faults in one
+# input, conversion hooks, lying lengths, the collector, the fault report, the
+# argument-count messages; and the pool's threads in a fresh interpreter.
+def test_conventions_of_every_entry(capfd):
+    test_conventions.test_sizes_zero_and_one_keep_their_signs()
+    test_conventions.test_sums_follow_the_stated_order()
+    test_conventions.test_first_of_several_faults_is_reported()
+    test_conventions.test_hooks_raising_subclasses_come_through_unchanged()
+    for claim in (0, 5, 10**10):
+        test_conventions.test_lengths_that_lie(claim)
+    test_conventions.test_collector_flag_is_restored()
+    test_conventions.test_fault_report_on_standard_error(capfd)
+    test_conventions.test_argument_count_messages()
+
+
+@pytest.mark.native_only
+@pytest.mark.counts_threads
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+def test_pool_threads(tmp_path):
+    test_conventions.test_pool_starts_only_for_real_work()
+    if test_runs.can_lay_quota_files():
+        for cpus in (0.5, 1.5):
+            test_runs.test_cpu_quota_limits_the_workers(tmp_path, cpus)
 
 
 def test_own_size_violation_version_and_install():
@@ -89,6 +117,7 @@ def test_small_and_large_paths():
 
 
 @pytest.mark.native_only  # counts threads
+@pytest.mark.counts_threads
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
 def test_small_jobs_start_no_threads():
     for at_threshold in ("runs", "terms", "records"):
@@ -110,6 +139,9 @@ def test_spectrum_wide_and_extreme_keys():
     test_spectrum.test_fourteen_variables_bucketed_sort([((2, 9), math.inf)])
     test_spectrum.test_one_far_weight_leaves_an_oversized_bucket([1.0 + k / 7 for k in range(13)])
     test_ising.test_norm_sums_linear_terms_first_in_every_lane()
+    test_ising.test_norm_errors()
+    test_spectrum.test_twenty_variables_end_to_end()
+    test_simd.test_this_set_matches_the_models_on_larger_cases()
 
 
 def test_scans_on_this_instruction_set():
@@ -133,6 +165,9 @@ def test_statevector_blocks_and_zeros():
     test_statevector.check(spread + [("cx", [12, 0], []), ("swap", [1, 12], []), ("cz", [11, 12], []),
                                      ("u", [12], [0.5, 1.5, 2.5]), ("rx", [3], [0.25])], n)
     test_statevector.test_qudit_simulator()
+    test_statevector.test_phase_gates_keep_signed_zeros_beyond_a_block()
+    for case in test_statevector.INDEX_FAULTS:
+        test_statevector.test_index_faults(*case)
 
 
 # Noisy runs on the pool.
@@ -149,7 +184,10 @@ def test_runs_examples_and_errors():
 def test_argument_binding():
     for case in test_frame.BINDING_ERRORS:
         test_frame.test_binding_and_conversion_errors(*case)
+    test_frame.test_three_or_more_missing_arguments_take_a_serial_comma()
+    test_frame.test_type_error_prefix_keeps_the_cause()
     test_stackelberg.test_conversion_errors()
+    test_ising.test_reentrant_conversion_meets_borrow_flags()
 
 # Calls at once: borrows refused only on their own thread, the collector left
 # as found and paused while a result is built, the GIL kept for the whole call,
@@ -179,6 +217,8 @@ def test_ecc_patches_and_rates():
     test_ecc.test_distance3_failure_counts_and_values()
     test_ecc.test_remap_circuit()
     test_ecc.test_decoder_error_order()
+    # A register wide enough for the table to be built from two halves.
+    test_ecc.test_wider_patterns_match_reference.hypothesis.inner_test((12, [[k, k + 1] for k in range(11)], [0, 5]), 0.1)
     test_ecc.test_select_cases_and_record()
 
 
@@ -199,6 +239,13 @@ test_cutting_model = quick(test_cutting.test_matches_model, test_cutting.cases()
 def test_cutting_labels():
     test_cutting.test_documented_reconstructions()
     test_cutting.test_empty_and_many_labels()
+    test_cutting.test_errors_in_order()
+    test_cutting.test_record_conventions()
+    if unicodedata.unidata_version == "14.0.0":  # the version of the module's table
+        test_cutting.test_quoted_form_escapes_exactly_the_unprintable_characters()
+
+
+test_cutting_records = quick(test_cutting.test_records_and_reprs, *test_cutting.RECORD_ARGS)
 
 
 test_analog_encoding = quick(test_analog.test_encoding_matches_model, *test_analog.ENCODING_ARGS)

@@ -1,4 +1,5 @@
 """simulate_qubo_runs against a pure-Python model, and the shared worker pool."""
+import math
 import os
 import shutil
 import struct
@@ -203,16 +204,18 @@ def test_forked_child_gets_a_working_pool():
     assert child == parent and len(last.split()) == 4
 
 
-def quota_file():
-    """The CPU quota file of this process's cgroup, with text setting a quota of half a CPU."""
+def quota_file(cpus):
+    """The CPU quota file of this process's cgroup, with text setting a quota of `cpus` processors."""
     for line in open("/proc/self/cgroup").read().splitlines():
         hier, controllers, path = line.split(":", 2)
         for mount in open("/proc/self/mountinfo").read().splitlines():
             fields, fstype = mount.split(" - ")[0].split(), mount.split(" - ")[1].split()
             if hier == "0" and fstype[0] == "cgroup2":
-                name, text = os.path.join(fields[4] + path, "cpu.max"), "50000 100000\n"
+                name, text = os.path.join(fields[4] + path, "cpu.max"), f"{int(cpus * 100000)} 100000\n"
             elif "cpu" in controllers.split(",") and fstype[0] == "cgroup" and "cpu" in fstype[2].split(","):
-                name, text = os.path.join(fields[4] + path, "cpu.cfs_quota_us"), "50000\n"
+                directory = fields[4] + path
+                period = int(open(os.path.join(directory, "cpu.cfs_period_us")).read())
+                name, text = os.path.join(directory, "cpu.cfs_quota_us"), f"{int(cpus * period)}\n"
             else:
                 continue
             if os.path.exists(name):
@@ -220,21 +223,29 @@ def quota_file():
     return None
 
 
+def can_lay_quota_files():
+    return shutil.which("unshare") is not None and os.geteuid() == 0
+
+
 @pytest.mark.native_only  # counts threads
-@pytest.mark.skipif(shutil.which("unshare") is None or os.geteuid() != 0, reason="needs root and unshare")
-def test_cpu_quota_limits_the_workers(tmp_path):
-    # In a private mount namespace, a quota of half a CPU is laid over this
-    # process's cgroup file: the pool then has one worker.
-    found = quota_file()
+@pytest.mark.counts_threads
+@pytest.mark.skipif(not can_lay_quota_files(), reason="needs root and unshare")
+@pytest.mark.parametrize("cpus", [0.5, 1.5, 2.5])
+def test_cpu_quota_limits_the_workers(tmp_path, cpus):
+    # In a private mount namespace, a quota of a fraction of CPUs is laid over
+    # this process's cgroup file: the pool has that many workers, rounded up
+    # (never more than the processors it may run on).
+    found = quota_file(cpus)
     if found is None:
         pytest.skip("no cgroup CPU quota file")
     fake = tmp_path / "quota"
     fake.write_text(found[1])
     script = (f"mount --bind {fake} {found[0]} || exit 77; exec {sys.executable} -W ignore -c "
-              "'import os, talvo_core; talvo_core.simulate_qubo_runs([], [1], 1 << 16, 0.5, 1); "
+              "'import os, talvo_core; talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [1] * 16, 1 << 16, 0.5, 1); "
               "print(len(os.listdir(\"/proc/self/task\")))'")
     proc = subprocess.run(["unshare", "-m", "sh", "-c", script], capture_output=True, text=True, timeout=60)
     if proc.returncode == 77 or proc.stderr.startswith("unshare:"):  # unshare or mount refused
         pytest.skip(f"cannot lay a quota file: {proc.stderr.strip()}")
     assert proc.returncode == 0, proc.stderr
-    assert proc.stdout.split() == ["2"]
+    workers = min(len(os.sched_getaffinity(0)), math.ceil(cpus))
+    assert proc.stdout.split() == [str(1 + workers)]

@@ -88,8 +88,8 @@ def test_one_far_weight_leaves_an_oversized_bucket(low):
 
 
 def test_documented_examples():
-    assert spectrum([], 0) == ([], 0.0, [0.0])
-    assert spectrum([((5, 5), 1.0)], 0) == ([], 0.0, [0.0])
+    assert repr(spectrum([], 0)) == repr(([], 0.0, [0.0]))
+    assert repr(spectrum([((5, 5), 1.0)], 0)) == repr(([], 0.0, [0.0]))
     assert spectrum([], 3) == ([0, 0, 0], 0.0, [0.0])
     assert spectrum([((0, 0), -1.0)], 1) == ([1], -1.0, [-1.0, 0.0])
     assert spectrum([((0, 1), 1.0), ((0, 0), -1.0), ((1, 1), -1.0)], 2) == ([1, 0], -1.0, [-1.0, 0.0])
@@ -103,7 +103,7 @@ def test_key_saturates_at_two_to_the_sixty_three():
     # key saturates to the largest, not to the smallest.
     for w in [2**63 / 1e9, -(2**63) / 1e9, 2**63 / 1e9 * 4, math.nextafter(2**63 / 1e9, 0)]:
         assert_same(spectrum([((0, 0), w)], 1), models.qubo_energy_spectrum([((0, 0), w)], 1))
-    assert spectrum([((0, 0), 2**63 / 1e9)], 1) == ([0], 0.0, [0.0, 9223372036.854776])
+    assert repr(spectrum([((0, 0), 2**63 / 1e9)], 1)) == repr(([0], 0.0, [0.0, 9223372036.854776]))
 
 
 def test_limits_and_faults():

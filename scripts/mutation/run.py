@@ -11,9 +11,10 @@ the worktree is never changed and may be edited meanwhile), with one
 incremental build in build/mutation/tree/build. For each mutant: ctest (stops
 at its first failure), then the Python suite with -x (its quick first stage
 runs first), each with a timeout. A mutant is killed when either fails; a
-survivor has run the whole suite. The tests marked native_only (latency,
-memory use, thread counts) are left out: on a loaded machine they can fail
-without any fault, which would count as a kill. Needs cmake, ninja and the test extra
+survivor has run the whole suite. The tests marked native_only (memory use,
+forking) are left out: on a loaded machine they can fail without any fault,
+which would count as a kill; those also marked counts_threads (the threads a
+fresh interpreter starts, and their names) run. Needs cmake, ninja and the test extra
 (pytest, hypothesis, networkx, matplotlib) in the running interpreter.
 
 The table goes to stdout and to build/mutation/report.md.
@@ -121,7 +122,7 @@ def test(env, full_timeout):
     ctest_killer = None if code == 0 else (first_ctest_failure(out) if code is not None else "ctest (timeout)")
     cap = PYTHON_CAP if ctest_killer else full_timeout
     code, out, py_s = run([sys.executable, "-m", "pytest", "-x", "-v", "-p", "no:cacheprovider",
-                           "-m", "not native_only", "tests"], cap, TREE, env)
+                           "-m", "not native_only or counts_threads", "tests"], cap, TREE, env)
     if code == 0:
         py_killer, python = None, "passed"
     elif code is None:
