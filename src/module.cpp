@@ -100,18 +100,36 @@ void populate(PyObject* top) {
 
 namespace {
 
+PyObject* g_module = nullptr;
+std::atomic<std::int64_t> g_interpreter{-1};
+
+#if defined(Py_TARGET_ABI3T)
+// abi3t: a module definition (PyModuleDef) is itself an object, whose header
+// is opaque in this build; the module is a plain module object instead, made
+// once and handed out by the export hook's create slot below (and by
+// PyInit_talvo_core).
+PyObject* new_module_object() {
+    PyObject* module = PyModule_New("talvo_core");
+    if (module && PyModule_SetDocString(module, "") < 0) {  // GCOVR_EXCL_START: only when memory runs out
+        Py_DECREF(module);
+        return nullptr;
+    }  // GCOVR_EXCL_STOP
+    return module;
+}
+#else
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "talvo_core", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-PyObject* g_module = nullptr;
-std::atomic<std::int64_t> g_interpreter{-1};
+PyObject* new_module_object() { return PyModule_Create(&module_def); }
+#endif
 
 }  // namespace
-}  // namespace talvo::bind
 
-PyMODINIT_FUNC PyInit_talvo_core() {
-    using namespace talvo::bind;
+// The one module object of the process: made and populated on the first call,
+// the same object (a new reference) on every later one; nullptr with the error
+// set when it cannot be made, or when a second interpreter asks for it.
+PyObject* the_module() {
     PyInterpreterState* state = PyInterpreterState_Get();
     std::int64_t id = PyInterpreterState_GetID(state);
     if (id == -1 && PyErr_Occurred()) return nullptr;
@@ -130,7 +148,7 @@ PyMODINIT_FUNC PyInit_talvo_core() {
         return nullptr;
     }
     talvo::interrupt_hook = &talvo::py::raise_pending_signal;
-    PyObject* module = PyModule_Create(&module_def);
+    PyObject* module = new_module_object();
     if (!module) return nullptr;
     try {
         populate(module);
@@ -142,3 +160,49 @@ PyMODINIT_FUNC PyInit_talvo_core() {
     g_module = Py_NewRef(module);
     return module;
 }
+
+}  // namespace talvo::bind
+
+PyMODINIT_FUNC PyInit_talvo_core() { return talvo::bind::the_module(); }
+
+#if defined(Py_TARGET_ABI3T)
+// The export hook, which CPython 3.15 and later call instead of
+// PyInit_talvo_core: the module as slots. Its create slot returns the same
+// one module object as PyInit_talvo_core.
+namespace talvo::bind {
+namespace {
+
+PyObject* create_module(PyObject*, PyModuleDef*) { return the_module(); }
+
+PyABIInfo_VAR(abi_info);
+
+PySlot data_slot(std::uint16_t id, const void* value) {
+    PySlot slot{};
+    slot.sl_id = id;
+    slot.sl_flags = PySlot_INTPTR;
+    slot.sl_ptr = const_cast<void*>(value);
+    return slot;
+}
+
+PySlot function_slot(std::uint16_t id, _Py_funcptr_t value) {
+    PySlot slot{};
+    slot.sl_id = id;
+    slot.sl_func = value;
+    return slot;
+}
+
+}  // namespace
+}  // namespace talvo::bind
+
+PyMODEXPORT_FUNC PyModExport_talvo_core() {
+    using namespace talvo::bind;
+    static PySlot slots[] = {
+        data_slot(Py_mod_abi, &abi_info),
+        data_slot(Py_mod_name, "talvo_core"),
+        data_slot(Py_mod_doc, ""),
+        function_slot(Py_mod_create, reinterpret_cast<_Py_funcptr_t>(&create_module)),
+        PySlot{},
+    };
+    return slots;
+}
+#endif
