@@ -22,6 +22,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 scripts/debian_root.sh >/dev/null
 build=build/free-threaded-314
+# shellcheck disable=SC2016  # the inner script's own variables
 scripts/debian_root.sh run bash -c '
 set -euo pipefail
 cd /src

@@ -40,6 +40,7 @@ recipe="trixie+sid ${packages[*]} | ${test_tools[*]} | ${build_tools[*]} | v1"
 # Runs "$@" inside the root: a private mount namespace, so that the mounts
 # vanish with the call and calls side by side do not meet.
 in_root() {
+  # shellcheck disable=SC2016  # the inner script's own variables
   unshare --mount --propagation private bash -c '
     set -e
     r=$1; src=$2; shift 2
@@ -48,8 +49,7 @@ in_root() {
     mount --bind "$src" "$r/src"
     mount -t tmpfs tmpfs "$r/tmp"
     mount --bind /dev "$r/dev"
-    exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 \
-      TALVO_TEST_THREADS="${TALVO_TEST_THREADS:-}" "$@"
+    exec chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 "$@"
   ' in_root "$root" "$here" "$@"
 }
 
@@ -86,8 +86,9 @@ EOF
   # Debian's interpreters carry no pip of their own: the downloaded one runs
   # from its wheel and installs the tools into each interpreter's site folder
   # (3.15's debug build shares it).
+  local pip_wheels=("$stage"/wheels/pip-*.whl)
   local pip_wheel
-  pip_wheel="$(cd "$stage/wheels" && ls pip-*.whl | head -1)"
+  pip_wheel="$(basename "${pip_wheels[0]}")"
   for v in 3.14 3.15; do
     in_root "python$v" "/wheels/$pip_wheel/pip" install -q --no-index --find-links /wheels \
       --break-system-packages --root-user-action=ignore "${test_tools[@]}" "${build_tools[@]}"
