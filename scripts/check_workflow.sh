@@ -8,12 +8,14 @@
 #      length (scripts/workflow_scripts.py);
 #   3. zizmor, offline: injection of expressions into scripts, credentials
 #      left in the checkout, over-broad permissions and the like;
-#   4. actionlint too, where it is on PATH (a developer's machine, the
+#   4. no job asks for a runner label whose image is retired (the list is
+#      scripts/retired_runners.txt): such a job queues until it times out;
+#   5. actionlint too, where it is on PATH (a developer's machine, the
 #      workflow's own lint job). It is not installed here: its Python package
 #      ships no wheel and fetches the program at install time from a host this
-#      machine does not reach, and no Debian package has it; 1 to 3 cover its
-#      schema, shell and expression-safety checks, not its type checking of
-#      expressions and contexts.
+#      machine does not reach, and no Debian package has it; 1 to 4 cover its
+#      schema, shell, expression-safety and runner-label checks, not its type
+#      checking of expressions and contexts.
 # Its tools: shellcheck from apt, check-jsonschema, pyyaml and zizmor in a
 # virtual environment under build/workflow-check. Nothing is installed into
 # the interpreter that runs this script.
@@ -35,6 +37,35 @@ venv="$work/venv"
 
 echo "== workflow schema (check-jsonschema $("$venv/bin/check-jsonschema" --version | awk '{print $NF}'))"
 "$venv/bin/check-jsonschema" --builtin-schema vendor.github-workflows "${flows[@]}"
+
+echo "== runner labels (none retired: scripts/retired_runners.txt)"
+# Every string of a workflow that is a retired label, wherever it stands: in
+# runs-on itself or in a matrix entry that runs-on reads.
+"$venv/bin/python" - scripts/retired_runners.txt "${flows[@]}" <<'PY'
+import sys
+import yaml
+retired = {}
+for line in open(sys.argv[1], encoding="utf-8"):
+    if line.strip() and not line.startswith("#"):
+        label, since = line.split()
+        retired[label] = since
+found = []
+def walk(node, where):
+    if isinstance(node, dict):
+        for k, v in node.items():
+            walk(v, f"{where}.{k}")
+    elif isinstance(node, list):
+        for k, v in enumerate(node):
+            walk(v, f"{where}[{k}]")
+    elif isinstance(node, str) and node.strip() in retired:
+        found.append(f"{where}: {node.strip()} (retired {retired[node.strip()]})")
+for path in sys.argv[2:]:
+    with open(path, encoding="utf-8") as f:
+        walk(yaml.safe_load(f), path)
+if found:
+    sys.exit("retired runner labels:\n  " + "\n  ".join(found))
+print(f"no retired runner label among {len(retired)} known")
+PY
 
 echo "== run blocks ($(shellcheck --version | sed -n 's/^version: //p'))"
 rm -rf "$work/scripts"

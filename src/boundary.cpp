@@ -471,7 +471,7 @@ PyObject* ClassBase::build(PyObject*) {
         return nullptr;
     }  // GCOVR_EXCL_STOP
     // The type object lives for the rest of the process.
-    Py_INCREF(tp);
+    Py_INCREF(reinterpret_cast<PyObject*>(tp));
     return reinterpret_cast<PyObject*>(tp);
 }
 

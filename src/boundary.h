@@ -15,6 +15,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -154,14 +155,6 @@ public:
     explicit ExclusiveBorrow(const BorrowFlag& f) : Borrow(f, true) {}
 };
 
-// The layout of every instance of a module class: the record is held by value.
-template <class T>
-struct Instance {
-    PyObject_HEAD
-    BorrowFlag borrow;
-    T value;
-};
-
 // The type object of record T, set when its class is created.
 template <class T>
 struct TypeSlot {
@@ -169,9 +162,46 @@ struct TypeSlot {
     static inline const char* name = "";
 };
 
+#if defined(Py_TARGET_ABI3T)
+// The abi3t build: the object header is opaque, so an instance's own part is
+// the class's type data (a negative basicsize asks for it), found through
+// PyObject_GetTypeData.
+inline constexpr bool kOpaqueObjects = true;
+
+template <class T>
+struct Instance {
+    BorrowFlag borrow;
+    T value;
+};
+
+template <class T>
+Instance<T>* instance_of(PyObject* o) {
+    return static_cast<Instance<T>*>(PyObject_GetTypeData(o, TypeSlot<T>::type));
+}
+#else
+// The layout of every instance of a module class: the record is held by value.
+inline constexpr bool kOpaqueObjects = false;
+
+template <class T>
+struct Instance {
+    PyObject_HEAD
+    BorrowFlag borrow;
+    T value;
+};
+
 template <class T>
 Instance<T>* instance_of(PyObject* o) {
     return reinterpret_cast<Instance<T>*>(o);
+}
+#endif
+
+// PyType_Spec.basicsize of the class of T: the whole object, or (abi3t) minus
+// the size of the type data added to the base's.
+template <class T>
+constexpr int instance_basicsize() {
+    // Type data is aligned for any fundamental type, as the object itself is.
+    static_assert(alignof(Instance<T>) <= alignof(std::max_align_t));
+    return kOpaqueObjects ? -static_cast<int>(sizeof(Instance<T>)) : static_cast<int>(sizeof(Instance<T>));
 }
 
 // A copy of the record, taken under the instance's lock (RecordLock).
@@ -798,7 +828,7 @@ void instance_dealloc(PyObject* self) {
     instance_of<T>(self)->borrow.~BorrowFlag();
     auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(tp, Py_tp_free));
     free_fn(self);
-    Py_DECREF(tp);
+    Py_DECREF(reinterpret_cast<PyObject*>(tp));
 }
 
 template <auto M>
@@ -1051,7 +1081,7 @@ private:
         slots.push_back({Py_tp_new, reinterpret_cast<void*>(spec_.ctor.make ? &construct : &no_constructor)});
         slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(&instance_dealloc<T>)});
         if (spec_.repr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(&repr_impl)});
-        PyTypeObject* tp = create_from(std::move(slots), static_cast<int>(sizeof(Instance<T>)), getset_defs_,
+        PyTypeObject* tp = create_from(std::move(slots), instance_basicsize<T>(), getset_defs_,
                                        method_defs_);
         TypeSlot<T>::type = tp;
         TypeSlot<T>::name = name_.c_str();

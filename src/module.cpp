@@ -106,10 +106,6 @@ void populate(PyObject* top) {
 
 namespace {
 
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "talvo_core", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-};
-
 // The module object, built by one import at a time: a thread that calls in
 // while another builds it waits (detached from the interpreter, which the
 // builder calls into and may need to pause every thread) and then finds it.
@@ -117,11 +113,33 @@ std::mutex g_init_mutex;
 PyObject* g_module = nullptr;  // guarded by g_init_mutex
 std::atomic<std::int64_t> g_interpreter{-1};
 
-}  // namespace
-}  // namespace talvo::bind
+#if defined(Py_TARGET_ABI3T)
+// abi3t: a module definition (PyModuleDef) is itself an object, whose header
+// is opaque in this build; the module is a plain module object instead, made
+// once and handed out by the export hook's create slot below (and by
+// PyInit_talvo_core).
+PyObject* new_module_object() {
+    PyObject* module = PyModule_New("talvo_core");
+    if (module && PyModule_SetDocString(module, "") < 0) {  // GCOVR_EXCL_START: only when memory runs out
+        Py_DECREF(module);
+        return nullptr;
+    }  // GCOVR_EXCL_STOP
+    return module;
+}
+#else
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "talvo_core", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
 
-PyMODINIT_FUNC PyInit_talvo_core() {
-    using namespace talvo::bind;
+PyObject* new_module_object() { return PyModule_Create(&module_def); }
+#endif
+
+}  // namespace
+
+// The one module object of the process: made and populated on the first call,
+// the same object (a new reference) on every later one; nullptr with the error
+// set when it cannot be made, or when a second interpreter asks for it.
+PyObject* the_module() {
     PyInterpreterState* state = PyInterpreterState_Get();
     std::int64_t id = PyInterpreterState_GetID(state);
     if (id == -1 && PyErr_Occurred()) return nullptr;
@@ -147,10 +165,11 @@ PyMODINIT_FUNC PyInit_talvo_core() {
     }
     talvo::py::calls_at_once.store(talvo::py::gil_disabled(), std::memory_order_relaxed);
     talvo::interrupt_hook.store(&talvo::py::raise_pending_signal, std::memory_order_release);
-    PyObject* module = PyModule_Create(&module_def);
+    PyObject* module = new_module_object();
     if (!module) return nullptr;
-#ifdef Py_GIL_DISABLED
+#if defined(Py_GIL_DISABLED) && !defined(Py_LIMITED_API) && !defined(Py_TARGET_ABI3T)
     // Everything the module shares is safe without the GIL (docs/threads.md).
+    // The abi3t build says so in its export hook's slots instead.
     PyUnstable_Module_SetGIL(module, Py_MOD_GIL_NOT_USED);
 #endif
     try {
@@ -166,3 +185,51 @@ PyMODINIT_FUNC PyInit_talvo_core() {
     g_module = Py_NewRef(module);
     return module;
 }
+
+}  // namespace talvo::bind
+
+PyMODINIT_FUNC PyInit_talvo_core() { return talvo::bind::the_module(); }
+
+#if defined(Py_TARGET_ABI3T)
+// The export hook, which CPython 3.15 and later call instead of
+// PyInit_talvo_core: the module as slots. Its create slot returns the same
+// one module object as PyInit_talvo_core.
+namespace talvo::bind {
+namespace {
+
+PyObject* create_module(PyObject*, PyModuleDef*) { return the_module(); }
+
+PyABIInfo_VAR(abi_info);
+
+PySlot data_slot(std::uint16_t id, const void* value) {
+    PySlot slot{};
+    slot.sl_id = id;
+    slot.sl_flags = PySlot_INTPTR;
+    slot.sl_ptr = const_cast<void*>(value);
+    return slot;
+}
+
+PySlot function_slot(std::uint16_t id, _Py_funcptr_t value) {
+    PySlot slot{};
+    slot.sl_id = id;
+    slot.sl_func = value;
+    return slot;
+}
+
+}  // namespace
+}  // namespace talvo::bind
+
+PyMODEXPORT_FUNC PyModExport_talvo_core() {
+    using namespace talvo::bind;
+    static PySlot slots[] = {
+        data_slot(Py_mod_abi, &abi_info),
+        data_slot(Py_mod_name, "talvo_core"),
+        data_slot(Py_mod_doc, ""),
+        // Everything the module shares is safe without the GIL (docs/threads.md).
+        data_slot(Py_mod_gil, Py_MOD_GIL_NOT_USED),
+        function_slot(Py_mod_create, reinterpret_cast<_Py_funcptr_t>(&create_module)),
+        PySlot{},
+    };
+    return slots;
+}
+#endif

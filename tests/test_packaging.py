@@ -14,15 +14,18 @@ import talvo_core
 
 ROOT = Path(__file__).resolve().parents[1]
 
-# One stable-ABI wheel per platform and architecture (glibc and musl on
-# Linux); nothing free-threaded, no later CPython (the cp310-abi3 wheel serves
-# them).
-TARGETS = {
-    "linux": ["cp310-manylinux_x86_64", "cp310-manylinux_aarch64",
-              "cp310-musllinux_x86_64", "cp310-musllinux_aarch64"],
-    "macos": ["cp310-macosx_x86_64", "cp310-macosx_arm64"],
-    "windows": ["cp310-win_amd64"],
+# Per platform and architecture (glibc and musl on Linux) three wheels: the
+# cp310-abi3 wheel for every GIL-enabled CPython from 3.10 on, the cp314t wheel
+# (free-threaded 3.14 has no stable ABI) and the abi3.abi3t wheel built on
+# cp315t for 3.15 and later, free-threaded or not. No other CPython: the two
+# stable-ABI wheels serve them.
+PLATFORMS = {
+    "linux": ["manylinux_x86_64", "manylinux_aarch64", "musllinux_x86_64", "musllinux_aarch64"],
+    "macos": ["macosx_x86_64", "macosx_arm64"],
+    "windows": ["win_amd64"],
 }
+TARGETS = {p: [f"{py}-{plat}" for py in ("cp310", "cp314t", "cp315t") for plat in plats]
+           for p, plats in PLATFORMS.items()}
 
 
 def cibuildwheel():
@@ -42,16 +45,33 @@ def identifiers(platform, **env):
 
 
 @pytest.mark.parametrize("platform", sorted(TARGETS))
-def test_cibuildwheel_builds_exactly_one_abi3_wheel_per_target(platform):
+def test_cibuildwheel_builds_the_three_wheels_per_target(platform):
     assert identifiers(platform) == sorted(TARGETS[platform])
 
 
-def test_no_free_threaded_wheel_even_for_every_cpython():
+def test_free_threaded_identifiers_are_not_skipped_for_any_cpython():
     every = identifiers("linux", CIBW_BUILD="cp3*")
     assert len(every) > 4 and all(i.startswith("cp3") for i in every)
-    assert not [i for i in every if i.split("-")[0].endswith("t")]
-    assert {i.split("-")[1] for i in every} == {"manylinux_x86_64", "manylinux_aarch64",
-                                               "musllinux_x86_64", "musllinux_aarch64"}
+    # Nothing of the configuration removes a free-threaded build any more.
+    assert {"cp314t", "cp315t"} <= {i.split("-")[0] for i in every}
+    assert {i.split("-")[1] for i in every} == set(PLATFORMS["linux"])
+
+
+def scikit_build_setting(key):
+    text = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
+    section = text.split("[tool.scikit-build]", 1)[1].split("\n[", 1)[0]
+    return re.search(rf'^{re.escape(key)} = "([^"]*)"$', section, re.M).group(1)
+
+
+def test_python_api_tags_match_the_built_identifiers():
+    # wheel.py-api names the stable ABIs: abi3 of the oldest GIL-enabled build
+    # and abi3t of the free-threaded build that gives the abi3.abi3t wheel; a
+    # free-threaded CPython older than that builds the full API (cp314t).
+    classic, free = scikit_build_setting("wheel.py-api").split(".")
+    built = {i.split("-")[0] for ids in TARGETS.values() for i in ids}
+    assert {classic, free} <= built
+    assert classic == "cp310" and free == "cp315t"
+    assert sorted(built) == ["cp310", "cp314t", "cp315t"] and int(free[3:-1]) > 14
 
 
 WORKFLOW = ROOT / ".github" / "workflows" / "wheels.yml"
@@ -74,6 +94,19 @@ def test_workflow_builds_and_tests_every_cibuildwheel_target():
     assert built == {(p, arch(p, i)) for p, ids in TARGETS.items() for i in ids}
     newest = {(m["platform"], m["arch"]) for m in jobs["newest-python"]["strategy"]["matrix"]["include"]}
     assert newest == built
+    # The free-threaded wheels again on each platform's free-threaded CPython,
+    # with the GIL off; the abi3t wheel again on GIL-enabled 3.15.
+    free = jobs["free-threaded"]
+    assert {(m["platform"], m["arch"]) for m in free["strategy"]["matrix"]["include"]} == built
+    assert free["strategy"]["matrix"]["python"] == ["3.14t", "3.15t"]
+    assert free["env"]["PYTHON_GIL"] == "0"
+    text = WORKFLOW.read_text(encoding="utf-8")
+    assert "bench/threads.py" in text and "cp314-cp314t" in text
+    assert any(s.get("with", {}).get("python-version") == "3.15" for s in jobs["newest-python"]["steps"])
+    # The same runner for a platform and architecture in every job.
+    runners = {(m["platform"], m["arch"]): m["os"] for m in jobs["wheels"]["strategy"]["matrix"]["include"]}
+    for job in ("newest-python", "free-threaded"):
+        assert {(m["platform"], m["arch"]): m["os"] for m in jobs[job]["strategy"]["matrix"]["include"]} == runners
     musl = {m["arch"] for m in jobs["newest-python-musl"]["strategy"]["matrix"]["include"]}
     assert musl == {arch("linux", i) for i in TARGETS["linux"] if "musllinux" in i} == {"x86_64", "aarch64"}
 
@@ -166,3 +199,21 @@ def test_pip_builds_keep_their_objects_across_build_environments(tmp_path):
     assert obj(kept, "talvo_kernels").read_bytes() == b"new"
     done = subprocess.run(["cmake", "-DTALVO_KEEP=other", "-P", str(script)], capture_output=True, text=True)
     assert done.returncode != 0 and "save or restore" in done.stderr
+
+
+def retired_runner_labels():
+    lines = (ROOT / "scripts" / "retired_runners.txt").read_text(encoding="utf-8").splitlines()
+    return {line.split()[0] for line in lines if line.strip() and not line.startswith("#")}
+
+
+def test_workflow_asks_for_no_retired_runner():
+    retired = retired_runner_labels()
+    assert {"macos-13", "ubuntu-20.04", "windows-2019"} <= retired
+    labels = set()
+    for job in workflow()["jobs"].values():
+        labels.add(job["runs-on"])
+        for entry in job.get("strategy", {}).get("matrix", {}).get("include", []):
+            labels.add(entry.get("os"))
+    assert not labels & retired
+    # Intel macOS on its supported image, arm64 macOS beside it.
+    assert {"macos-15-intel", "macos-14"} <= labels

@@ -14,14 +14,16 @@ from hypothesis import Phase, given, settings, strategies as st
 
 import test_analog
 import test_bisect
+import test_build
 import test_conventions
 import test_cutting
 import test_ecc
 import test_example
 import test_frame
+import test_ising
+import test_leaks
 import test_packaging
 import test_pages
-import test_ising
 import test_pickle
 import test_runs
 import test_simd
@@ -259,3 +261,18 @@ def test_analog_examples():
     test_analog.test_rydberg_controls()
     test_analog.test_correction_examples()
 
+
+# The module object and the build: one module per process however it is
+# initialised, the leak check's measure, the release targets and runners.
+def test_one_module_object():
+    test_frame.test_second_initialisation_returns_the_same_module()
+    test_build.test_init_function_called_again_returns_the_one_module()
+
+
+def test_leak_measure():
+    test_leaks.test_allocated_blocks_measure_flags_a_kept_object_per_call()
+
+
+def test_release_workflow_targets_and_runners():
+    test_packaging.test_workflow_builds_and_tests_every_cibuildwheel_target()
+    test_packaging.test_workflow_asks_for_no_retired_runner()
