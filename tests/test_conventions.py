@@ -296,7 +296,7 @@ POOL_START = textwrap.dedent("""
     assert talvo_core.simulate_qubo_runs([((0, 0), 1.0)], [1], 0, 0.5, 3) == ([], [])
     assert talvo_core.simulate_qubo_runs([], [], 0, 0.5, 3) == ([], [])
     empty = tasks()
-    talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [1] * 16, 20000, 0.5, 3)  # work enough for every worker
+    talvo_core.simulate_qubo_runs([((0, 1), 1.0)], [1] * 16, 1 << 16, 0.5, 3)  # enough work for the pool
     def names():
         out = []
         for tid in sorted(set(tasks()) - set(start)):
