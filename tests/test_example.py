@@ -54,12 +54,17 @@ def test_codesign_walkthrough_runs():
     assert "7. Circuit-cutting reconstruction" in out.stdout and "Total time" in out.stdout
 
 
-@pytest.fixture(scope="module")
-def rates():
-    spec = importlib.util.spec_from_file_location("ecc_failure_rates", FAILURE_RATES)
+def load(path, name):
+    """An example script as a module, without running its main part."""
+    spec = importlib.util.spec_from_file_location(name, path)
     module = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(module)
     return module
+
+
+@pytest.fixture(scope="module")
+def rates():
+    return load(FAILURE_RATES, "ecc_failure_rates")
 
 
 def test_failure_rate_figure_is_written(tmp_path):
@@ -116,10 +121,7 @@ def test_wilson_interval(rates):
 
 @pytest.fixture(scope="module")
 def sweep():
-    spec = importlib.util.spec_from_file_location("sweep_example", SWEEP)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    return load(SWEEP, "sweep_example")
 
 
 def test_sweep_threshold_serially(sweep):

@@ -99,10 +99,7 @@ def test_pickling():
 
 
 def test_sweep_example_functions():
-    spec = test_example.importlib.util.spec_from_file_location("sweep_example", test_example.SWEEP)
-    module = test_example.importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    test_example.test_sweep_threshold_serially(module)
+    test_example.test_sweep_threshold_serially(test_example.load(test_example.SWEEP, "sweep_example"))
 
 
 # Small inputs' own paths: the state from the heap, pool jobs on the caller.
