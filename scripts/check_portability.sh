@@ -243,13 +243,16 @@ step_cross() {
     local source
     for source in "${sources[@]}"; do jobs+=("$name $target $inc $source"); done
   done
+  # The distribution's version, as CMakeLists.txt passes it to module.cpp.
+  local version
+  version="$("$vpy" -c 'import tomllib; print(tomllib.load(open("pyproject.toml", "rb"))["project"]["version"])')"
   # The compile flags of CMakeLists.txt for GCC and Clang; macOS at the wheels'
   # deployment target. All three targets share one pool of two jobs.
   echo "cross: compiling ${#sources[@]} files for ${#cross_targets[@]} targets"
-  if ! printf '%s\n' "${jobs[@]}" | OUT="$work" VPY="$vpy" xargs -P2 -L1 sh -c \
+  if ! printf '%s\n' "${jobs[@]}" | OUT="$work" VPY="$vpy" VERSION="$version" xargs -P2 -L1 sh -c \
       '"$VPY" -m ziglang c++ -target "$1" -std=c++20 -O2 -ffp-contract=off -fno-fast-math \
          -fvisibility=hidden -fvisibility-inlines-hidden -Wall -Wextra -Wno-missing-field-initializers \
-         -Werror -DPy_LIMITED_API=0x030A0000 -DNDEBUG -I"$2" -Isrc \
+         -Werror -DPy_LIMITED_API=0x030A0000 -DNDEBUG "-DTALVO_VERSION=\"$VERSION\"" -I"$2" -Isrc \
          -c "$3" -o "$OUT/cross-$0/$(echo "$3" | tr / _).o"'; then
     echo "cross: compile errors (above)" >&2
     return 1
