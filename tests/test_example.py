@@ -82,12 +82,16 @@ def test_failure_rate_figure_goes_to_the_current_directory_by_default(rates):
     assert rates.arguments().get_default("out") == "ecc_failure_rates.png"
 
 
-def test_failure_rate_example_without_matplotlib_says_how_to_install_it():
-    blocked = ("import runpy, sys; sys.modules['matplotlib'] = None; sys.argv = [sys.argv[1]]; "
-               "runpy.run_path(sys.argv[0], run_name='__main__')")
-    out = run_example("-c", blocked, FAILURE_RATES)
+@pytest.mark.parametrize("script, missing, hint", [
+    (FAILURE_RATES, ["matplotlib"], "pip install matplotlib"),
+    (SWEEP, ["distributed", "dask"], 'pip install "dask[distributed]"'),
+])
+def test_example_without_its_extra_says_how_to_install_it(script, missing, hint):
+    blocked = ("import runpy, sys; " + "".join(f"sys.modules[{m!r}] = " for m in missing) + "None; "
+               "sys.argv = [sys.argv[1]]; runpy.run_path(sys.argv[0], run_name='__main__')")
+    out = run_example("-c", blocked, script)
     assert out.returncode == 2
-    assert "pip install matplotlib" in out.stderr
+    assert hint in out.stderr
     assert out.stdout == ""
 
 
@@ -149,12 +153,3 @@ def test_sweep_example_runs_on_a_local_cluster():
     assert lines[at + 2].split() == ["0.0500", "0.0368644", "0.0245324"]
     assert "distance 5 beats distance 3 below p = 0.0862" in lines
     assert "4 random 10-variable QUBOs" in out.stdout and "distinct levels 1024 to 1024" in out.stdout
-
-
-def test_sweep_example_without_dask_says_how_to_install_it():
-    blocked = ("import runpy, sys; sys.modules['distributed'] = sys.modules['dask'] = None; "
-               "sys.argv = [sys.argv[1]]; runpy.run_path(sys.argv[0], run_name='__main__')")
-    out = run_example("-c", blocked, SWEEP)
-    assert out.returncode == 2
-    assert 'pip install "dask[distributed]"' in out.stderr
-    assert out.stdout == ""
