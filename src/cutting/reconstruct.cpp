@@ -232,9 +232,9 @@ double reconstruct_expectation(const std::vector<SubcircuitSampleCounts>& counts
 
     // On the pool (or the calling thread, for little work: the step counts
     // are records plus their bitstrings, and labels per term): first the
-    // expectation of every record in use, walking the
-    // records in list order (the order they sit in memory), then one term per
-    // coefficient from those. A record's expectation is the same whichever
+    // expectation of every record in use, walking the records in list order
+    // (the order they sit in memory), then one term per coefficient from
+    // those. A record's expectation is the same whichever
     // term reads it. A zero-shot record fails the term that meets it; the
     // pool reports the lowest failing term, so the error named is that of the
     // first such sample in coefficient order and, within it, of the first
