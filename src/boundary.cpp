@@ -206,12 +206,26 @@ static PyObject* panic_class() {
 }
 
 bool gil_disabled() {
-#ifdef Py_GIL_DISABLED
+#if defined(Py_GIL_DISABLED) && !defined(Py_TARGET_ABI3T)
     return true;
 #else
+    // The abi3t build loads on interpreters with and without the GIL alike
+    // (its headers define Py_GIL_DISABLED on both), so it asks: a
+    // free-threaded interpreter has a "t" in sys.abiflags, also while some
+    // other module has the GIL switched on.
+    // GCOVR_EXCL_START: CPython 3.13 and later (the suite checks it there)
+#if defined(Py_TARGET_ABI3T)
+    if (PyObject* flags = PySys_GetObject("abiflags")) {  // borrowed
+        if (PyUnicode_Check(flags)) {
+            Py_ssize_t len = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(flags, &len);
+            if (!text) PyErr_Clear();
+            else if (std::string_view(text, static_cast<std::size_t>(len)).find('t') != std::string_view::npos) return true;
+        }
+    }
+#endif
     PyObject* is_enabled = PySys_GetObject("_is_gil_enabled");  // borrowed; absent before 3.13
     if (!is_enabled) return false;
-    // GCOVR_EXCL_START: CPython 3.13 and later (the suite checks it there)
     PyObject* answer = PyObject_CallNoArgs(is_enabled);
     if (!answer) {
         PyErr_Clear();

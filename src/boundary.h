@@ -685,8 +685,9 @@ T convert_attribute(PyObject* value, const char* name) {
 // that holds the GIL, on an interpreter with one), never on a pool worker.
 // When calls may run at once, each call first detaches for an instant.
 void raise_pending_signal();
-// Whether the interpreter runs without the GIL: always for a build for
-// free-threaded interpreters, else asked of the interpreter.
+// Whether the interpreter runs without the GIL: always for the build for
+// free-threaded interpreters alone, else asked of the interpreter (the abi3t
+// build loads on both kinds).
 bool gil_disabled();
 
 void set_panic(const std::string& message);
