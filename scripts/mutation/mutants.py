@@ -221,6 +221,10 @@ MUTANTS = [
      "restore_ = PyGC_IsEnabled() != 0;",
      "equivalent: the collector is no longer paused while the amplitude list is built; no tuple made there can "
      "be part of a cycle, so a collection finds nothing, and the flag is left as it was"),
+    ("B20", "src/boundary.cpp",
+     "    if (calls_at_once.load(std::memory_order_relaxed)) PyEval_RestoreThread(PyEval_SaveThread());",
+     "    PyEval_RestoreThread(PyEval_SaveThread());",
+     "each poll lets the GIL go for an instant, also where the GIL keeps calls apart"),
     # --- messages.h, format.h: the texts callers match on, and record formats ---
     ("M01", "src/messages.h", '"talvo_core: internal fault: %s\\n"', '"talvo_core: internal error: %s\\n"',
      "the fault report reworded"),
