@@ -13,6 +13,49 @@ settings.register_profile("default", deadline=None, suppress_health_check=[Healt
 settings.register_profile("ci", parent=settings.get_profile("default"), derandomize=True)
 settings.load_profile("ci" if os.environ.get("CI") else "default")
 
+# A failed == between two long lists or strings (a whole state vector, the
+# repr of one) is explained by its first difference. pytest's own explanation
+# diffs the two operands whole, which takes minutes at these lengths with -v
+# or under CI, so a failing test would seem to hang.
+LONG = 1000
+
+
+def _first_difference(left, right):
+    for i, (a, b) in enumerate(zip(left, right)):
+        if not (a is b or a == b):
+            return i
+    return min(len(left), len(right))
+
+
+def _short(value, width=160):
+    text = repr(value)
+    return text if len(text) <= width else text[:width] + "..."
+
+
+def _concise_compare(full):
+    def compare(op, left, right, *args, **kwargs):
+        kinds = (list, tuple, str, bytes)
+        if (op == "==" and isinstance(left, kinds) and type(left) is type(right)
+                and max(len(left), len(right)) > LONG):
+            i = _first_difference(left, right)
+            kind = type(left).__name__
+            lines = [f"{_short(left, 60)} == {_short(right, 60)}",
+                     f"two {kind} objects of lengths {len(left)} and {len(right)}, first different at index {i}:"]
+            around = slice(max(i - 2, 0), i + 3)
+            lines.append(f"  left[{around.start}:{around.stop}]  = {_short(left[around])}")
+            lines.append(f"  right[{around.start}:{around.stop}] = {_short(right[around])}")
+            return lines
+        return full(op, left, right, *args, **kwargs)
+    return compare
+
+
+try:
+    from _pytest.assertion import util as _assertion_util
+except ImportError:  # pragma: no cover - another pytest layout: its own explanation then
+    _assertion_util = None
+if _assertion_util is not None and hasattr(_assertion_util, "assertrepr_compare"):
+    _assertion_util.assertrepr_compare = _concise_compare(_assertion_util.assertrepr_compare)
+
 # Under a user-mode emulator (TALVO_EMULATED names it) timing, memory use,
 # thread counts and fork-after-threads are the emulator's, not the module's:
 # tests that measure them carry the native_only marker and are skipped there.
