@@ -1,3 +1,4 @@
+import inspect
 import os
 import sys
 
@@ -33,19 +34,22 @@ def _short(value, width=160):
 
 
 def _concise_compare(full):
-    def compare(op, left, right, *args, **kwargs):
+    signature = inspect.signature(full)
+
+    def compare(*args, **kwargs):
+        given = signature.bind(*args, **kwargs).arguments
+        op, left, right = given.get("op"), given.get("left"), given.get("right")
         kinds = (list, tuple, str, bytes)
         if (op == "==" and isinstance(left, kinds) and type(left) is type(right)
                 and max(len(left), len(right)) > LONG):
             i = _first_difference(left, right)
             kind = type(left).__name__
-            lines = [f"{_short(left, 60)} == {_short(right, 60)}",
-                     f"two {kind} objects of lengths {len(left)} and {len(right)}, first different at index {i}:"]
             around = slice(max(i - 2, 0), i + 3)
-            lines.append(f"  left[{around.start}:{around.stop}]  = {_short(left[around])}")
-            lines.append(f"  right[{around.start}:{around.stop}] = {_short(right[around])}")
-            return lines
-        return full(op, left, right, *args, **kwargs)
+            return [f"{_short(left, 60)} == {_short(right, 60)}",
+                    f"two {kind} objects of lengths {len(left)} and {len(right)}, first different at index {i}:",
+                    f"  left[{around.start}:{around.stop}]  = {_short(left[around])}",
+                    f"  right[{around.start}:{around.stop}] = {_short(right[around])}"]
+        return full(*args, **kwargs)
     return compare
 
 
