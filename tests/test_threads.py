@@ -313,46 +313,52 @@ def test_run_statevector_builds_its_result_without_a_collection():
 @pytest.mark.skipif(FREE_THREADED, reason="an interpreter with the GIL")
 def test_no_call_releases_the_gil():
     """With the GIL, no other Python thread runs while a call runs, also while
-    the call polls for Ctrl-C. The switch interval is short, so the other
-    thread asks for the GIL within every call, and a call that let it go at
-    its polls would hand it over at each: the count would move several times
-    per call. Kept, the GIL changes hands once at most, when the call returns.
-    A sleep, which lets the GIL go, shows that the count does move. (The
-    collector is off meanwhile: finalizers it ran would be Python code, which
-    may hand the GIL over.)"""
-    count = [0]
+    the call polls for Ctrl-C (every few ms). The switch interval is short, so
+    the other thread, which notes the time whenever it runs, asks for the GIL
+    within every call, and a call that let it go at its polls would hand it
+    over at each. When the call returns, the other thread gets the GIL and may
+    keep it a while on a loaded machine, before the caller notes the time: so
+    only the first half of each call must be free of notes. A sleep, which
+    lets the GIL go, shows that notes are taken. (The collector is off
+    meanwhile: finalizers it ran would be Python code, which may hand the GIL
+    over.)"""
+    stamps = []
+    clock = time.perf_counter
     stop = threading.Event()
 
-    def counter():
+    def note_the_time():
         while not stop.is_set():
-            count[0] += 1
+            stamps.append(clock())
             time.sleep(0)
 
-    q = [((i % 20, (i * 7) % 20), 0.5) for i in range(200)]
+    def noted(start, end):
+        return sum(1 for s in stamps if start < s < end)
+
+    q = [((i % 20, (i * 7) % 20), 0.5) for i in range(1000)]
     interval = sys.getswitchinterval()
-    t = threading.Thread(target=counter)
-    moved, slept = [], []
+    t = threading.Thread(target=note_the_time)
+    in_calls, in_sleeps = [], []
     was = gc.isenabled()
     gc.collect()
     gc.disable()
     try:
         t.start()
-        while count[0] == 0:
+        while not stamps:
             time.sleep(0.001)
         sys.setswitchinterval(0.0002)
-        for _ in range(3):
-            before = count[0]
-            talvo_core.qubo_energy_spectrum(q, 20)  # some ms, polls every few hundred µs
-            moved.append(count[0] - before)
-            before = count[0]
+        for _ in range(6):
+            start = clock()
+            talvo_core.qubo_energy_spectrum(q, 20)  # tens of ms
+            end = clock()
             time.sleep(0.01)
-            slept.append(count[0] - before)
+            in_calls.append(noted(start, (start + end) / 2))
+            in_sleeps.append(noted(end, clock()))
     finally:
         sys.setswitchinterval(interval)
         stop.set()
         t.join()
         (gc.enable if was else gc.disable)()
-    assert max(moved) <= 1 and min(slept) >= 2, (moved, slept)
+    assert max(in_calls) == 0 and min(in_sleeps) >= 1, (in_calls, in_sleeps)
 
 
 # In a fresh interpreter, so that neither class exists yet: threads raising

@@ -259,7 +259,11 @@ MUTANTS = [
      "NaN in a score's repr written in lower case"),
     # --- pool.cpp, os.cpp: the workers and the processors they get ------------------
     ("P05", "src/pool.cpp", "    if (n == 0) return;\n    Pool& pool = instance();", "    Pool& pool = instance();",
-     "an empty job starts the pool's threads"),
+     "equivalent: every job reaches the pool through for_each(n, steps, f), which runs a job of fewer than "
+     "two elements on the calling thread, so run() never sees an empty one; the empty job that starts no "
+     "thread is checked where it is decided (P16)"),
+    ("P16", "src/pool.h", "if (n < 2 || steps < kInlineSteps)", "if (n < 1 || steps < kInlineSteps)",
+     "a one-element job with much work goes to the pool and starts its threads"),
     ("P06", "src/os.cpp", "(quota + period - 1) / period", "quota / period", "a fractional CPU quota rounded down"),
     ("P07", "src/os.cpp", "if (quota <= 0 || period <= 0) return", "if (quota < 0 || period <= 0) return",
      "equivalent: a quota of 0 then gives one worker instead of no limit, but the kernel refuses to set a "
