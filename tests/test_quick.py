@@ -268,6 +268,7 @@ def test_one_module_object():
 
 def test_leak_measure():
     test_leaks.test_allocated_blocks_measure_flags_a_kept_object_per_call()
+    test_leaks.test_entries_keep_no_object()
 
 
 def test_release_workflow_targets_and_runners():

@@ -221,6 +221,8 @@ MUTANTS = [
      "restore_ = PyGC_IsEnabled() != 0;",
      "equivalent: the collector is no longer paused while the amplitude list is built; no tuple made there can "
      "be part of a cycle, so a collection finds nothing, and the flag is left as it was"),
+    ("B21", "src/sim/statevector_py.cpp", "PyTuple_SetItem(pair, 0, re);", "PyTuple_SetItem(pair, 0, Py_NewRef(re));",
+     "each amplitude's real part kept once more: a float leaked per amplitude"),
     ("B20", "src/boundary.cpp",
      "    if (calls_at_once.load(std::memory_order_relaxed)) PyEval_RestoreThread(PyEval_SaveThread());",
      "    PyEval_RestoreThread(PyEval_SaveThread());",
