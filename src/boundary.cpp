@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 namespace talvo::py {
 
@@ -215,14 +216,10 @@ bool gil_disabled() {
     // other module has the GIL switched on.
     // GCOVR_EXCL_START: CPython 3.13 and later (the suite checks it there)
 #if defined(Py_TARGET_ABI3T)
-    if (PyObject* flags = PySys_GetObject("abiflags")) {  // borrowed
-        if (PyUnicode_Check(flags)) {
-            Py_ssize_t len = 0;
-            const char* text = PyUnicode_AsUTF8AndSize(flags, &len);
-            if (!text) PyErr_Clear();
-            else if (std::string_view(text, static_cast<std::size_t>(len)).find('t') != std::string_view::npos) return true;
-        }
-    }
+    PyObject* flags = PySys_GetObject("abiflags");  // borrowed
+    const char* text = flags && PyUnicode_Check(flags) ? PyUnicode_AsUTF8AndSize(flags, nullptr) : nullptr;
+    if (!text) PyErr_Clear();
+    else if (std::strchr(text, 't')) return true;
 #endif
     PyObject* is_enabled = PySys_GetObject("_is_gil_enabled");  // borrowed; absent before 3.13
     if (!is_enabled) return false;

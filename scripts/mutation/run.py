@@ -10,8 +10,8 @@ The run works on a snapshot of the tracked files in build/mutation/tree (so
 the worktree is never changed and may be edited meanwhile), with one
 incremental build in build/mutation/tree/build. For each mutant: ctest (stops
 at its first failure) and, at the same time, the Python suite with -x (its
-quick first stage runs first), each with a timeout. A mutant is killed when either fails; a
-survivor has run the whole suite. The tests marked native_only (memory use,
+quick first stage runs first), each with a timeout. A mutant is killed when
+either fails; a survivor has run the whole suite. The tests marked native_only (memory use,
 forking) are left out: on a loaded machine they can fail without any fault,
 which would count as a kill; those also marked counts_threads (the threads a
 fresh interpreter starts, and their names) run. Needs cmake, ninja and the test extra
